@@ -1,0 +1,27 @@
+#pragma once
+// A RUF file opened for reading as bytes, one line (or 254-character piece of
+// a longer line) at a time.
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+// A line with its line end may hold this many characters; longer lines are
+// read as several pieces.
+inline constexpr std::size_t kMaxLinePiece = 254;
+
+class CRufFile {
+ public:
+  bool Open(const std::string& path);
+  void Close();
+  bool IsOpen() const { return file_ != nullptr; }
+  // Reads the next line or piece into line, line end included. Text after a
+  // zero byte is not kept. Returns false at the end of the file or on an error.
+  bool ReadLine(std::string& line);
+
+ private:
+  struct Closer {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  std::unique_ptr<std::FILE, Closer> file_;
+};
