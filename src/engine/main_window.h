@@ -113,6 +113,7 @@ class CMainWindow : public IWindowProc, public IDatagramSink {
 
  private:
   void SetOperationRunning(bool running);
+  void ShowOutcome(bool success);
   std::string Timestamp();
   std::string SettingsPath();
   std::string TrafficLogPath();

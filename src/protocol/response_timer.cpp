@@ -1,0 +1,29 @@
+// Silence of the radio: the response timer and the version-reply timer.
+
+#include "engine/main_window.h"
+
+void CMainWindow::OnTimer(int timerId) {
+  UpdateSession& s = updateSession;
+  if (timerId == kResponseTimerId) {
+    KillResponseTimer();
+    if (!operationRunning_) return;
+    if (commSettings.ignoreErrors == 1) {
+      OnContinueProcessing();  // the unanswered command is passed over
+    } else if (s.timeoutRetries > kMaxTimeoutRetries) {
+      SetOperationRunning(false);
+      ShowCommFailure();
+    } else {
+      ++s.timeoutRetries;
+      s.resendLine = 1;
+      OnContinueProcessing();
+    }
+  } else if (timerId == kVersionReplyTimerId) {
+    host_.KillTimer(kVersionReplyTimerId);
+    if (!operationRunning_) return;
+    // The user is told that communication failed: nothing more is tried.
+    KillResponseTimer();
+    SetOperationRunning(false);
+    ShowCommFailure();
+    serialPort_.PurgeBuffers();
+  }
+}
