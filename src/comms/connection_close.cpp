@@ -5,7 +5,7 @@
 
 void CMainWindow::CloseConnection() {
   lastUdpPort = 1;
-  lastIpAddress = " ";
+  lastIpAddress.assign(1, ' ');  // one blank: equal to no address the user types
   udpSocketCreated = false;
   if (commsLog.IsOpen()) commsLog.Close();
   KillResponseTimer();
