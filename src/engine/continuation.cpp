@@ -23,7 +23,7 @@ void CMainWindow::EndOfProcessing() {
            Format("%d Checksum Errors Encountered. Total time %d Seconds", s.checksumErrors, elapsed));
   LogEvent("END OF ACTION", Format("FailureFlag=%d Total Errors=%d", s.failureFlag, s.checksumErrors));
   KillResponseTimer();
-  SetOperationRunning(false);
+  StopRunning(OperationEnd::Completed);
   CloseConnection();
   if (s.failureFlag == 1 || s.checksumErrors > 0)
     ShowFailureOutcome();

@@ -31,6 +31,17 @@ inline constexpr std::size_t kUdpReceiveBufferSize = 4096;
 inline constexpr std::uint32_t kSerialBaudRate = 57600;
 inline constexpr std::uint32_t kSerialQueueSize = 2048;
 
+// How the last operation stopped.
+enum class OperationEnd {
+  NotStarted,     // refused before the version query (file, socket)
+  Running,
+  Completed,      // end of the file reached
+  ModelRefused,   // the file is for another model
+  SlotCancelled,  // the extended-memory question was cancelled
+  CommFailure,    // the radio went silent
+  Aborted,        // stopped from outside (the command line's Ctrl-C)
+};
+
 class CMainWindow : public IWindowProc, public IDatagramSink {
  public:
   CMainWindow(IHost& host, ISerialLink& serialPort, IUdpSocket& udpSocket);
@@ -58,6 +69,7 @@ class CMainWindow : public IWindowProc, public IDatagramSink {
   // processing, a refused model, a cancelled slot choice or a communication
   // failure. Replies and expiries that arrive when none runs advance nothing.
   bool IsOperationRunning() const { return operationRunning_; }
+  OperationEnd LastOperationEnd() const { return lastEnd_; }
   // Ends the running operation at once (the command line's Ctrl-C): timers
   // killed, a last event line in "comms.txt", the traffic log closed.
   void AbortOperation(std::string_view reason);
@@ -112,7 +124,8 @@ class CMainWindow : public IWindowProc, public IDatagramSink {
   IHost& host() { return host_; }
 
  private:
-  void SetOperationRunning(bool running);
+  void StartRunning();
+  void StopRunning(OperationEnd how);
   void ShowOutcome(bool success);
   std::string Timestamp();
   std::string SettingsPath();
@@ -127,5 +140,6 @@ class CMainWindow : public IWindowProc, public IDatagramSink {
   ISerialLink& serialPort_;
   IUdpSocket& udpSocket_;
   bool operationRunning_ = false;
+  OperationEnd lastEnd_ = OperationEnd::NotStarted;
   bool socketErrorShown_ = false;
 };

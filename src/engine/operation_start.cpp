@@ -129,8 +129,9 @@ void CMainWindow::StartOperation() {
   if (operationRunning_) {
     host_.KillTimer(kVersionReplyTimerId);
     KillResponseTimer();
-    SetOperationRunning(false);
+    StopRunning(OperationEnd::Aborted);
   }
+  lastEnd_ = OperationEnd::NotStarted;
   socketErrorShown_ = false;
 
   s.file.Close();
@@ -174,14 +175,22 @@ void CMainWindow::StartOperation() {
 
   s.responseTimeoutMs = kDefaultResponseTimeoutMs;
   host_.SetTimer(kVersionReplyTimerId, kVersionReplyTimeoutMs);
-  SetOperationRunning(true);
+  StartRunning();
   SendCommand("?V\r");
 }
 
-void CMainWindow::SetOperationRunning(bool running) {
-  if (operationRunning_ == running) return;
-  operationRunning_ = running;
-  host_.OperationStateChanged(running);
+void CMainWindow::StartRunning() {
+  lastEnd_ = OperationEnd::Running;
+  if (operationRunning_) return;
+  operationRunning_ = true;
+  host_.OperationStateChanged(true);
+}
+
+void CMainWindow::StopRunning(OperationEnd how) {
+  if (!operationRunning_) return;
+  operationRunning_ = false;
+  lastEnd_ = how;
+  host_.OperationStateChanged(false);
 }
 
 void CMainWindow::AbortOperation(std::string_view reason) {
@@ -189,5 +198,5 @@ void CMainWindow::AbortOperation(std::string_view reason) {
   KillResponseTimer();
   LogEvent("Operation Stopped", reason);
   commsLog.Close();
-  SetOperationRunning(false);
+  StopRunning(OperationEnd::Aborted);
 }

@@ -69,7 +69,7 @@ void CMainWindow::HandleVersionReply(std::span<const std::uint8_t> reply) {
     SelectPersonality();
     if (s.personality == -1) {
       SendCommand("P0\r");
-      SetOperationRunning(false);
+      StopRunning(OperationEnd::SlotCancelled);
       return;
     }
   }
@@ -80,7 +80,7 @@ void CMainWindow::HandleVersionReply(std::span<const std::uint8_t> reply) {
     SendCommand(row->startCommand);
   } else {
     KillResponseTimer();
-    SetOperationRunning(false);
+    StopRunning(OperationEnd::ModelRefused);
     host_.MessageBox(row->mismatchMessage);
   }
 }

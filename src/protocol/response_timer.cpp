@@ -10,7 +10,7 @@ void CMainWindow::OnTimer(int timerId) {
     if (commSettings.ignoreErrors == 1) {
       OnContinueProcessing();  // the unanswered command is passed over
     } else if (s.timeoutRetries > kMaxTimeoutRetries) {
-      SetOperationRunning(false);
+      StopRunning(OperationEnd::CommFailure);
       ShowCommFailure();
     } else {
       ++s.timeoutRetries;
@@ -22,7 +22,7 @@ void CMainWindow::OnTimer(int timerId) {
     if (!operationRunning_) return;
     // The user is told that communication failed: nothing more is tried.
     KillResponseTimer();
-    SetOperationRunning(false);
+    StopRunning(OperationEnd::CommFailure);
     ShowCommFailure();
     serialPort_.PurgeBuffers();
   }
