@@ -151,9 +151,16 @@ class CSerialPort {
   // pending events and line errors. Caller holds stateMutex_. Returns 0, or
   // the errno that ended reading (the device is then marked hung up).
   std::uint32_t PumpDeviceLocked(Waiter self);
-  // Turns increases of the device's error counters into line error flags.
-  void SampleLineCountersLocked();
+  // Turns increases of the device's error counters into line error flags;
+  // returns the events they raise.
+  std::uint32_t SampleLineCountersLocked();
   void WakeWaitersLocked(Waiter self);
+  // Releases the lock while it waits for the device, wakeFd or stopFd to be
+  // readable. Returns 0 or the errno of the wait.
+  std::uint32_t PollDeviceUnlocked(std::unique_lock<std::mutex>& lock, int wakeFd, int stopFd,
+                                   int timeoutMs, bool& stopRequested);
+  // The start of every query: false (and LastError() set) when it cannot answer.
+  bool ReadSettingsForQuery(termios& settings);
   std::uint32_t ReadSettings(termios& settings);
   std::uint32_t ApplySettings(const termios& settings);
 
@@ -184,6 +191,7 @@ class CSerialPort {
   std::deque<std::uint8_t> inputQueue_;
   std::size_t inputQueueLimit_ = kDefaultInputQueueSize;
   std::uint32_t hangUpError_ = 0;  // non-zero once the device is gone
+  bool hangUpSignalled_ = false;   // the last wait saw POLLHUP or POLLERR
   bool lineCountersWork_ = false;
   LineCounters lineCounters_;
 
