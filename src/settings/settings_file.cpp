@@ -1,5 +1,7 @@
 // The communication settings in "update.ini" in the working directory.
 
+#include "settings/settings_file.h"
+
 #include "engine/main_window.h"
 #include "platform/ini_file.h"
 #include "platform/text.h"
@@ -20,11 +22,14 @@ std::string ReadValue(const CIniFile& ini, const char* section, const char* key,
 
 }  // namespace
 
-std::string CMainWindow::SettingsPath() {
-  const std::string dir = host_.CurrentDirectory();
-  if (dir.empty()) return {};  // no usable working directory: defaults, nothing written
-  return dir.back() == '/' ? dir + "update.ini" : dir + "/update.ini";
+std::string SettingsFilePath(std::string_view workingDirectory) {
+  if (workingDirectory.empty()) return {};
+  std::string path(workingDirectory);
+  if (path.back() != '/') path += '/';
+  return path + "update.ini";
 }
+
+std::string CMainWindow::SettingsPath() { return SettingsFilePath(host_.CurrentDirectory()); }
 
 void CMainWindow::ReadSettings() {
   CIniFile ini;
