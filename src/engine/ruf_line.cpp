@@ -49,7 +49,21 @@ std::uint8_t DecodeHexByte(std::string_view line, std::size_t offset, bool* vali
   return value;
 }
 
+namespace {
+
+// A record's characters: the line without its line end. A record must fit in
+// them; a checksum that would fall on the CR LF is as missing as one beyond
+// the line, whichever line end the file uses.
+std::string_view RecordText(std::string_view line) {
+  if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
+}
+
+}  // namespace
+
 DecodedRecord DecodeIntelHex(std::string_view line) {
+  line = RecordText(line);
   DecodedRecord r;
   bool& valid = r.digitsValid;
   r.length = DecodeHexByte(line, 1, &valid);
@@ -76,6 +90,7 @@ DecodedRecord DecodeIntelHex(std::string_view line) {
 }
 
 DecodedRecord DecodeSRecord(std::string_view line) {
+  line = RecordText(line);
   DecodedRecord r;
   bool& valid = r.digitsValid;
   r.length = DecodeHexByte(line, 2, &valid);
