@@ -53,13 +53,13 @@ std::string CUdpEndpoint::BoundAddress() const {
 }
 
 std::optional<ReceivedDatagram> CUdpEndpoint::Receive() {
+  buffer_.resize(kMaxDatagram);
   ReceivedDatagram datagram;
-  datagram.bytes.resize(kMaxDatagram);
   socklen_t length = sizeof datagram.sender;
-  const ssize_t n = ::recvfrom(fd_.Get(), datagram.bytes.data(), datagram.bytes.size(), 0,
+  const ssize_t n = ::recvfrom(fd_.Get(), buffer_.data(), buffer_.size(), 0,
                                reinterpret_cast<sockaddr*>(&datagram.sender), &length);
   if (n < 0) return std::nullopt;
-  datagram.bytes.resize(static_cast<std::size_t>(n));
+  datagram.bytes.assign(buffer_.begin(), buffer_.begin() + n);
   return datagram;
 }
 

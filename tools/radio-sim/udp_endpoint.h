@@ -31,4 +31,5 @@ class CUdpEndpoint {
 
  private:
   CUniqueFd fd_;
+  std::vector<std::uint8_t> buffer_;
 };
