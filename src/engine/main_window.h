@@ -37,6 +37,7 @@ enum class OperationEnd {
   Running,
   Completed,      // end of the file reached
   ModelRefused,   // the file is for another model
+  ModelUnknown,   // the radio named a model this program does not know
   SlotCancelled,  // the extended-memory question was cancelled
   CommFailure,    // the radio went silent
   Aborted,        // stopped from outside (the command line's Ctrl-C)

@@ -62,6 +62,9 @@ void CMainWindow::HandleVersionReply(std::span<const std::uint8_t> reply) {
     AppendLog(Format(" Unknown radio model %d (%s): this program cannot update it", s.radioModel,
                      versionText.c_str()));
     AppendLog("\r\n");
+    // Nothing can follow: no start command exists for this radio, and a
+    // resend of the saved line sends nothing. The operation is over.
+    StopRunning(OperationEnd::ModelUnknown);
     return;
   }
 

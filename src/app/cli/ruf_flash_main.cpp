@@ -52,6 +52,7 @@ int ExitStatusOf(const CMainWindow& w) {
       return kExitInterrupted;
     case OperationEnd::NotStarted:
     case OperationEnd::ModelRefused:
+    case OperationEnd::ModelUnknown:
     case OperationEnd::SlotCancelled:
       break;
   }
