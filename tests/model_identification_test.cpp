@@ -117,6 +117,19 @@ TEST(ModelIdentification, UnknownModelShowsItsDspVersionAndSendsNothing) {
   }
 }
 
+TEST(ModelIdentification, OperationEndedDuringTheSlotChoiceSendsNothing) {
+  ProtocolRig r;
+  r.host.onDialog = [&](int id) {
+    if (id == kDialogPersonality) r.w.AbortOperation("interrupted");
+    return 4;
+  };
+  r.Start("720-a.ruf", kTwoRecords);
+  r.Reply("VER-1234 720\r");
+  EXPECT_EQ(r.SentCount(), 1u);
+  EXPECT_EQ(r.host.panes[1], "");
+  EXPECT_TRUE(r.host.messageBoxes.empty());
+}
+
 TEST(ModelIdentification, ChosenSlotReachesTheEraseCommand) {
   ProtocolRig r;
   r.host.personalityChoice = 4;

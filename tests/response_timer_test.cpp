@@ -52,6 +52,40 @@ TEST(ResponseTimer, StartCommandOfThe750IsResent) {
   EXPECT_EQ(r.w.updateSession.linesProcessed, 0u);
 }
 
+// Before the first line is read there is nothing to resend, but the silence
+// must still end in the failure dialog rather than in an operation that
+// waits for ever.
+TEST(ResponseTimer, UnansweredStartCommandEndsInTheFailureDialog) {
+  ProtocolRig r;
+  r.Start("720-x.ruf", kTwoRecords);
+  r.Reply("VER 1234 720\r");
+  ASSERT_EQ(r.LastSent(), "ZZ\r");
+  r.host.Advance(35000);
+  EXPECT_EQ(r.w.updateSession.timeoutRetries, 7);
+  EXPECT_TRUE(r.host.dialogs.empty());
+  r.host.Advance(5000);
+  EXPECT_EQ(r.host.dialogs, std::vector<int>{kDialogCommFailure});
+  EXPECT_FALSE(r.w.IsOperationRunning());
+  EXPECT_EQ(r.SentCount(), 2u);
+}
+
+// While the user chooses a slot the radio has answered and is waiting for us:
+// however long the choice takes, it is no communication failure.
+TEST(ResponseTimer, SlowSlotChoiceIsNoSilenceOfTheRadio) {
+  ProtocolRig r;
+  r.host.onDialog = [&](int id) {
+    if (id == kDialogPersonality) r.host.Advance(60000);
+    return id == kDialogPersonality ? 2 : 0;
+  };
+  r.Start("720-x.ruf", kTwoRecords);
+  r.Reply("VER-1234 720\r");
+  EXPECT_EQ(r.host.dialogs, std::vector<int>{kDialogPersonality});
+  EXPECT_EQ(r.LastSent(), "ZZ\r");
+  r.Reply("READY\r");
+  EXPECT_EQ(r.LastSent(), kRecord1Command);
+  EXPECT_TRUE(r.w.IsOperationRunning());
+}
+
 TEST(ResponseTimer, AnsweredResendStartsTheCountAgain) {
   ProtocolRig r;
   r.StartFirstRecord();

@@ -69,7 +69,11 @@ void CMainWindow::HandleVersionReply(std::span<const std::uint8_t> reply) {
   }
 
   if (row->number == kMerrowModel && text.size() > kSeparatorOffset && text[kSeparatorOffset] == '-') {
+    // The radio has answered; while the user chooses nothing is awaited from
+    // it, so its silence meanwhile is no communication failure.
+    KillResponseTimer();
     SelectPersonality();
+    if (!operationRunning_) return;  // ended while the dialog was open
     if (s.personality == -1) {
       SendCommand("P0\r");
       StopRunning(OperationEnd::SlotCancelled);

@@ -15,6 +15,10 @@ void CMainWindow::OnTimer(int timerId) {
     } else {
       ++s.timeoutRetries;
       s.resendLine = 1;
+      // A repeat before the first line (the start command unanswered) sends
+      // nothing and so arms nothing: keep counting expiries, or the retry
+      // limit never comes and the operation waits for ever.
+      ArmResponseTimer();
       OnContinueProcessing();
     }
   } else if (timerId == kVersionReplyTimerId) {
