@@ -112,8 +112,10 @@ TEST(ModelIdentification, UnknownModelShowsItsDspVersionAndSendsNothing) {
     EXPECT_EQ(r.w.logText.substr(r.w.logText.size() - 2), "\r\n");
     EXPECT_EQ(r.SentCount(), 1u);
     EXPECT_TRUE(r.host.messageBoxes.empty());
-    // Nothing was refused: the query's response timer still runs.
-    EXPECT_TRUE(r.host.TimerPeriod(kResponseTimerId).has_value());
+    // No start command exists for it: a later READY must send nothing.
+    r.Reply("READY\r");
+    r.host.Advance(60000);
+    EXPECT_EQ(r.SentCount(), 1u);
   }
 }
 

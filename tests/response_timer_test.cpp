@@ -52,6 +52,21 @@ TEST(ResponseTimer, StartCommandOfThe750IsResent) {
   EXPECT_EQ(r.w.updateSession.linesProcessed, 0u);
 }
 
+TEST(ResponseTimer, AnsweredStartCommandIsNotResentAgain) {
+  ProtocolRig r;
+  r.Start("750-x.ruf", kTwoRecords);
+  r.Reply("VER 1234 750\r");
+  r.host.Advance(5000);
+  ASSERT_EQ(r.LastSent(), "ZZ\r");
+  r.Reply("READY\r");
+  ASSERT_EQ(r.LastSent(), kRecord1Command);
+  // From the first answer on, resends are of the record.
+  r.host.Advance(5000);
+  EXPECT_EQ(r.LastSent(), kRecord1Command);
+  r.Reply(":3B\r");
+  EXPECT_EQ(r.LastSent(), kRecord1Command);
+}
+
 // Before the first line is read there is nothing to resend, but the silence
 // must still end in the failure dialog rather than in an operation that
 // waits for ever.
