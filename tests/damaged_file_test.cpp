@@ -23,13 +23,17 @@ TEST_F(DamagedFileTest, ProgrammingRefusesADamagedFileBeforeOpeningTheLink) {
       {"S1 checksum (never sent, still checked)", "S1050010AABB86\r\n", "line 1 has a checksum error"},
       {"other record type", ":0100000300FC\r\n:0100000400FC\r\n", "line 2 has a checksum error"},
       {"line over 254 characters", ":78" + std::string(296, '0') + "\r\n", "line 1"},
+      // A corrupt length that reads as 0 would drop the record unnoticed.
+      {"length field not hexadecimal", std::string(kSound) + ":0G001000010203E7\r\n", "line 2"},
+      {"S-record count not hexadecimal", "SGG0001000AABBCCB6\r\n", "line 1"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EngineFixture f;
     f.ChooseFile("720-x.ruf", c.file);
     f.w.OnUpdateRadio();
-    ASSERT_EQ(f.host.messageBoxes.size(), 1u);
+    EXPECT_EQ(f.host.messageBoxes.size(), 1u);
+    if (f.host.messageBoxes.size() != 1) continue;
     const std::string& message = f.host.messageBoxes[0];
     EXPECT_NE(message.find("damaged"), std::string::npos) << message;
     EXPECT_NE(message.find(c.names), std::string::npos) << message;

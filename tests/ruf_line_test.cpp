@@ -96,6 +96,10 @@ TEST(RufLine, IntelHexRecords) {
   EXPECT_EQ(end.type, 1);
   EXPECT_EQ(end.byteCount, 0u);
   EXPECT_FALSE(CheckRecordLine(":00000001FF\r\n"));
+  // A length that reads as 0 only because it is no hexadecimal number is damage.
+  const auto corrupt = CheckRecordLine(":0G001000010203E7\r\n");
+  ASSERT_TRUE(corrupt);
+  EXPECT_FALSE(corrupt->IsSound());
 }
 
 TEST(RufLine, SRecords) {

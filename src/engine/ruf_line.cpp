@@ -132,6 +132,8 @@ std::optional<DecodedRecord> CheckRecordLine(std::string_view line) {
     default:
       return std::nullopt;
   }
-  if (r.length == 0) return std::nullopt;
+  // A record that declares no bytes is never sent, unless its length only
+  // reads as 0 because it is not hexadecimal: that record is damaged.
+  if (r.length == 0 && r.digitsValid) return std::nullopt;
   return r;
 }

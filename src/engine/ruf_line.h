@@ -62,5 +62,6 @@ DecodedRecord DecodeSRecord(std::string_view line);
 std::uint16_t DecodeExtendedAddress(std::string_view line);
 
 // Checks a line the way programming would meet it; nullopt when the line is
-// not a record whose checksum is compared, else the decoded record.
+// not a record whose checksum is compared (no record, or a record that
+// declares no bytes), else the decoded record.
 std::optional<DecodedRecord> CheckRecordLine(std::string_view line);
