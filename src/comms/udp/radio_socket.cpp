@@ -52,11 +52,16 @@ int CRadioSocket::Create(int localPort, std::string_view bindAddress) {
 
 int CRadioSocket::Connect(std::string_view host, int port) {
   if (fd_ < 0) return EBADF;
+  hasPeer_ = false;
   sockaddr_in peer{};
   peer.sin_family = AF_INET;
   peer.sin_port = htons(static_cast<std::uint16_t>(port));
   if (const int error = ResolveIpv4(host, peer.sin_addr); error != 0) return error;
-  return ::connect(fd_, reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0 ? 0 : errno;
+  if (::connect(fd_, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) return errno;
+  hasPeer_ = true;
+  peerAddress_ = peer.sin_addr.s_addr;
+  peerPort_ = peer.sin_port;
+  return 0;
 }
 
 int CRadioSocket::Send(std::span<const std::uint8_t> datagram) {
@@ -69,17 +74,22 @@ void CRadioSocket::Close() {
   host_.UnwatchReadable(fd_);
   ::close(fd_);
   fd_ = -1;
+  hasPeer_ = false;
 }
 
 void CRadioSocket::OnReceive() {
   if (fd_ < 0) return;
   std::array<std::uint8_t, kMaxDatagramSize + 1> buffer{};
-  const ssize_t n = ::recv(fd_, buffer.data(), kMaxDatagramSize, 0);
+  sockaddr_in sender{};
+  socklen_t senderLength = sizeof sender;
+  const ssize_t n = ::recvfrom(fd_, buffer.data(), kMaxDatagramSize, 0, reinterpret_cast<sockaddr*>(&sender),
+                               &senderLength);
   if (n < 0) {
     const int error = errno;
     if (error != EAGAIN && error != EWOULDBLOCK && error != EINTR && sink_) sink_->OnReceiveError(error);
     return;
   }
+  if (!hasPeer_ || sender.sin_addr.s_addr != peerAddress_ || sender.sin_port != peerPort_) return;
   if (n == 0) return;
   buffer[static_cast<std::size_t>(n)] = 0;
   if (sink_) sink_->OnDatagram(std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(n)));

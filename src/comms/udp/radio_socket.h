@@ -29,4 +29,10 @@ class CRadioSocket : public IUdpSocket {
   IHost& host_;
   IDatagramSink* sink_ = nullptr;
   int fd_ = -1;
+  // The peer of the latest connect, in network byte order. The kernel filters
+  // only from the connect on: datagrams queued before it, or from an earlier
+  // peer, are dropped here, and while no connect has succeeded none is heard.
+  bool hasPeer_ = false;
+  std::uint32_t peerAddress_ = 0;
+  std::uint16_t peerPort_ = 0;
 };
