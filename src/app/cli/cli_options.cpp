@@ -48,8 +48,10 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, 
   std::vector<std::string> positional;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
+    // A forgotten value must not swallow the option after it: no port,
+    // address or number begins with "--".
     auto value = [&]() -> std::optional<std::string> {
-      if (i + 1 >= args.size()) {
+      if (i + 1 >= args.size() || args[i + 1].rfind("--", 0) == 0) {
         error = arg + " needs a value";
         return std::nullopt;
       }
@@ -67,7 +69,8 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, 
       if (!v) return std::nullopt;
       const auto colon = v->rfind(':');
       const auto port = colon == std::string::npos ? std::nullopt : ParseInt(v->substr(colon + 1));
-      if (!port || *port < 0 || *port > 65535 || colon == 0) {
+      // Port 0 is no port a radio can listen on.
+      if (!port || *port < 1 || *port > 65535 || colon == 0) {
         error = "--udp wants HOST:PORT, e.g. 192.168.1.123:49152";
         return std::nullopt;
       }
@@ -92,8 +95,9 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, 
     } else if (arg == "--slot") {
       auto v = value();
       if (!v) return std::nullopt;
+      // -1 is how a cancelled choice is kept, not something to type.
       options.slot = *v == "cancel" ? std::optional<int>(-1) : ParseInt(*v);
-      if (!options.slot || *options.slot == 0 || *options.slot < -1 || *options.slot > 6) {
+      if (!options.slot || (*v != "cancel" && (*options.slot < 1 || *options.slot > 6))) {
         error = "--slot wants 1 to 6, or cancel";
         return std::nullopt;
       }
