@@ -20,6 +20,12 @@ std::string DescribeSerialOpenFailure(std::string_view portName, std::uint32_t e
     case EBUSY:
       text += " (another program holds the port)";
       break;
+    // "Inappropriate ioctl for device" means nothing to most people: the name
+    // is that of a file or device that has no serial line settings.
+    case ENOTTY:
+    case EISDIR:
+      text += " (not a serial port)";
+      break;
     case ENOENT:
     case ENODEV:
     case ENXIO: {
