@@ -4,8 +4,10 @@
 // radio received and holds afterwards.
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -494,6 +496,7 @@ TEST_P(CliAgainstRadio, ExitStatusLogAndTraffic) {
   EXPECT_EQ(run.err, c.err);  // also: no progress bar when stderr is no terminal
   EXPECT_TRUE(run.commsWritten);
   EXPECT_TRUE(run.comms.wellFormed) << ReadWholeFile(bench.Dir() / "comms.txt");
+  EXPECT_FALSE(fs::exists(bench.Dir() / "update.ini"));  // settings are never written
   bench.AwaitRadioLogEnding(run.comms);
   EXPECT_EQ(bench.StopRadio(), 0) << bench.RadioErrors();
   c.check(bench, run);
@@ -568,6 +571,110 @@ TEST_P(CliOnLink, InterruptStopsTheRunCleanly) {
   EXPECT_TRUE(StartsWith(t.lines.back(), "[[") && Contains(t.lines.back(), "Interrupted")) << t.lines.back();
   EXPECT_TRUE(StartingWith(t.events, "END OF ACTION").empty());
   EXPECT_LT(StartingWith(t.sent, "42 ").size(), DataRecords(kDemo).size());
+  EXPECT_EQ(bench.StopRadio(), 0);
+}
+
+// The settings come from "update.ini" in the working directory, options
+// override them for the run, and the file is never written.
+TEST_P(CliOnLink, SettingsComeFromUpdateIniWhichStaysUntouched) {
+  Bench bench(GetParam());
+  ASSERT_TRUE(bench.StartRadio());
+  const std::vector<std::string> link = bench.LinkArgs();
+  std::string ini = "[SERIAL INTERFACE]\r\nCOMPORT=" + (bench.Dir() / "radio").string() + "\r\nSTOP ON ERRORS=0\r\n";
+  if (GetParam() == Link::Udp) {
+    const std::string target = link.at(1);  // ADDR:PORT
+    const std::size_t colon = target.rfind(':');
+    ini += "[ETHERNET INTERFACE]\r\nIP ADDRESS=" + target.substr(0, colon) + "\r\nUDP PORT=" +
+           target.substr(colon + 1) + "\r\nPASSCODE=0\r\n[ACTIVE INTERFACE]\r\nETHERNET=1\r\nSERIAL=0\r\n";
+  } else {
+    ini += "[ACTIVE INTERFACE]\r\nETHERNET=0\r\nSERIAL=1\r\n";
+  }
+  const fs::path iniFile = bench.Dir() / "update.ini";
+  {
+    std::FILE* f = std::fopen(iniFile.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(ini.data(), 1, ini.size(), f);
+    std::fclose(f);
+  }
+  // No option names the radio or error checking: all of it is the file's.
+  // The local address has no key in the file.
+  std::vector<std::string> args{"program", kDemo};
+  if (GetParam() == Link::Udp) args.insert(args.end(), {"--bind", kLocalAddress});
+  const FlashRun fromFile = bench.Flash(args, false);
+  EXPECT_EQ(fromFile.status, 0) << fromFile.err;
+  EXPECT_EQ(fromFile.err, std::string(kUpdateDone) + "\n");
+  EXPECT_TRUE(Contains(fromFile.out, InterfaceLine(GetParam())));
+  EXPECT_EQ(ReadWholeFile(iniFile), ini);
+
+  args.push_back("--ignore-errors");
+  const FlashRun overridden = bench.Flash(args, false);
+  EXPECT_EQ(overridden.status, 4) << overridden.err;
+  EXPECT_TRUE(StartsWith(overridden.out, kIgnoreBanner));
+  EXPECT_EQ(ReadWholeFile(iniFile), ini);
+  EXPECT_EQ(bench.StopRadio(), 0);
+}
+
+// On a terminal, standard error carries a progress bar redrawn in place,
+// erased before the outcome line; standard output stays plain.
+TEST(CliOnTerminal, ProgressBarIsRedrawnInPlaceAndErasedBeforeTheOutcome) {
+  Bench bench(Link::Pty);
+  ASSERT_TRUE(bench.StartRadio({"--delay-ms", "2"}));
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const std::string terminal = ::ptsname(master);
+  // Held open here too, so that the end of ruf-flash does not end the
+  // terminal before everything is read.
+  const int slave = ::open(terminal.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(slave, 0);
+
+  std::vector<std::string> argv{kRufFlash.string()};
+  for (const std::string& a : kProgram) argv.push_back(a);
+  for (const std::string& a : bench.LinkArgs()) argv.push_back(a);
+  SpawnedProgram flash({argv, bench.Dir(), bench.Dir() / "flash.out", terminal});
+  ASSERT_TRUE(flash.Started());
+  std::string err;
+  auto drain = [&] {
+    char chunk[4096];
+    for (ssize_t n; (n = ::read(master, chunk, sizeof chunk)) > 0;) err.append(chunk, static_cast<std::size_t>(n));
+  };
+  std::optional<int> status;
+  for (const auto deadline = std::chrono::steady_clock::now() + kRunBound;
+       !status && std::chrono::steady_clock::now() < deadline;) {
+    drain();
+    status = flash.Wait(10ms);
+  }
+  drain();
+  ::close(slave);
+  ::close(master);
+
+  EXPECT_EQ(status, 0);
+  const std::string erase = "\r\033[K";
+  const std::string outcome = erase + kUpdateDone + "\r\n";  // the terminal turns \n into \r\n
+  ASSERT_GE(err.size(), outcome.size()) << err;
+  EXPECT_EQ(err.substr(err.size() - outcome.size()), outcome) << err;
+  // Every drawing starts at the line's beginning on an erased line.
+  std::size_t bars = 0;
+  for (std::size_t at = err.find('['); at != std::string::npos; at = err.find('[', at + 1)) {
+    if (at > 0 && err[at - 1] == '\033') continue;  // the erase sequence itself
+    ++bars;
+    EXPECT_GE(at, erase.size());
+    EXPECT_EQ(err.substr(at - erase.size(), erase.size()), erase) << err.substr(at, 80);
+  }
+  EXPECT_GT(bars, 0u);
+  // The count never passes the total; the last drawing shows the end.
+  for (std::size_t at = err.find("/57 lines"); at != std::string::npos; at = err.find("/57 lines", at + 1)) {
+    std::size_t begin = at;
+    while (begin > 0 && std::isdigit(static_cast<unsigned char>(err[begin - 1]))) --begin;
+    EXPECT_LE(std::stoi(err.substr(begin, at - begin)), 57) << err.substr(begin, 60);
+  }
+  const std::size_t lastBar = err.rfind("] ");
+  ASSERT_NE(lastBar, std::string::npos);
+  EXPECT_TRUE(StartsWith(err.substr(lastBar), "] 57/57 lines 100%")) << err.substr(lastBar, 60);
+  const std::string out = ReadWholeFile(bench.Dir() / "flash.out");
+  EXPECT_EQ(out.find('\033'), std::string::npos);
+  EXPECT_TRUE(Contains(out, " End Of Code Processing, Please Standby!\r\n"));
   EXPECT_EQ(bench.StopRadio(), 0);
 }
 

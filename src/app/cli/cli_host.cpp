@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/text.h"
@@ -102,7 +103,10 @@ void CCliHost::DrawProgress(bool force) {
   lastDraw_ = now;
   const auto& s = window_->updateSession;
   const double total = s.totalLines > 0 ? s.totalLines : 1;
-  const double done = static_cast<double>(s.linesProcessed);
+  // The E and G lines are processed but not counted as data lines, so the
+  // count done can pass the total: show no more than the total.
+  const unsigned shownDone = std::min<unsigned>(s.linesProcessed, static_cast<unsigned>(std::max(s.totalLines, 0)));
+  const double done = static_cast<double>(shownDone);
   const double fraction = done / total > 1 ? 1 : done / total;
   const double seconds = std::chrono::duration<double>(now - started_).count();
   const double rate = seconds > 0 ? done / seconds : 0;
@@ -114,7 +118,7 @@ void CCliHost::DrawProgress(bool force) {
     const int remaining = static_cast<int>((total - done) / rate);
     left = Format("%d:%02d", remaining / 60, remaining % 60);
   }
-  std::fprintf(stderr, "\r\033[K[%s] %u/%d lines %3d%% %.0f lines/s %s left", bar.c_str(), s.linesProcessed,
+  std::fprintf(stderr, "\r\033[K[%s] %u/%d lines %3d%% %.0f lines/s %s left", bar.c_str(), shownDone,
                s.totalLines, static_cast<int>(fraction * 100), rate, left.c_str());
   std::fflush(stderr);
   progressShown_ = true;
