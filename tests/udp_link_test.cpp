@@ -341,6 +341,24 @@ TEST_F(UdpLinkTest, SocketHearsOnlyThePeerOfItsLatestConnect) {
   EXPECT_EQ(sink.datagrams, (std::vector<std::string>{"radio\r", "moved radio\r"}));
 }
 
+// An address that is not in dotted form is looked up as a host name.
+TEST_F(UdpLinkTest, SocketConnectsToAHostName) {
+  CRadioSocket bare(host);
+  RecordingSink sink;
+  bare.SetSink(&sink);
+  CPlainSocket named(kProgramAddress, port);  // where "localhost" leads
+  ASSERT_TRUE(named.IsBound());
+  ASSERT_EQ(bare.Create(port, kMovedRadioAddress), 0);
+  ASSERT_EQ(bare.Connect("localhost", port), 0);
+
+  const Bytes query = Text("\x12\x34?V\r");
+  ASSERT_EQ(bare.Send(query), static_cast<int>(query.size()));
+  EXPECT_EQ(named.Receive(kGuardMs), query);
+  named.SendTo(kMovedRadioAddress, port, Text("VER 1234 720\r"));
+  ASSERT_TRUE(host.WaitUntil([&] { return !sink.datagrams.empty(); }, kGuardMs));
+  EXPECT_EQ(sink.datagrams, std::vector<std::string>{"VER 1234 720\r"});
+}
+
 // A radio switched off answers with an ICMP "port unreachable": silence, which
 // the response timer reports, not a socket error.
 TEST_F(UdpLinkTest, RefusedDatagramsAreSilenceInTheTrafficLogNotAMessage) {

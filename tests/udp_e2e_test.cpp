@@ -1,0 +1,157 @@
+// A whole operation over UDP on the loopback against the radio-sim program:
+// the real socket on 127.0.0.1, the simulated radio on 127.0.0.2 with the same
+// port, errors checked. Programming then verifying a sample file must leave
+// the radio's flash holding exactly the file's data.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "comms/udp/radio_socket.h"
+#include "engine/main_window.h"
+#include "support/child_process.h"
+#include "support/fake_links.h"
+#include "support/test_host.h"
+
+namespace {
+
+constexpr const char* kProgramAddress = "127.0.0.1";
+constexpr const char* kRadioAddress = "127.0.0.2";
+constexpr int kPasscode = 4660;
+// Guards against a hang, not measures of speed: the radio is a real process.
+constexpr int kStartGuardMs = 10000;
+constexpr int kOperationGuardMs = 60000;
+
+std::string RadioSimPath() {
+  const char* dir = std::getenv("FLASH_BIN_DIR");
+  return std::string(dir != nullptr ? dir : FLASH_BINARY_DIR) + "/tools/radio-sim";
+}
+
+bool PortFree(const char* ip, int port) {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  ::inet_pton(AF_INET, ip, &a.sin_addr);
+  const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+  if (fd >= 0) ::close(fd);
+  return bound;
+}
+
+unsigned HexByte(const std::string& text, std::size_t at) {
+  return static_cast<unsigned>(std::stoul(text.substr(at, 2), nullptr, 16));
+}
+
+// The flash image that the file's Intel-HEX records describe: from the lowest
+// address written to the highest, gaps 0xFF. An extended segment address
+// record (type 02) sets the base to its value times 16.
+Bytes ExpectedImage(const std::string& rufPath) {
+  std::ifstream in(rufPath);
+  std::map<std::uint32_t, std::uint8_t> bytes;
+  std::uint32_t base = 0;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] != ':') continue;
+    const unsigned count = HexByte(line, 1);
+    const unsigned offset = HexByte(line, 3) << 8 | HexByte(line, 5);
+    const unsigned type = HexByte(line, 7);
+    if (type == 0x02) base = (HexByte(line, 9) << 8 | HexByte(line, 11)) * 16;
+    if (type != 0x00) continue;
+    for (unsigned i = 0; i < count; ++i)
+      bytes[base + ((offset + i) & 0xFFFF)] = static_cast<std::uint8_t>(HexByte(line, 9 + 2 * i));
+  }
+  if (bytes.empty()) return {};
+  Bytes image(bytes.rbegin()->first - bytes.begin()->first + 1, 0xFF);
+  for (const auto& [address, value] : bytes) image[address - bytes.begin()->first] = value;
+  return image;
+}
+
+int CountLines(const std::string& text, std::string_view marker) {
+  int n = 0;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);)
+    if (line.find(marker) != std::string::npos) ++n;
+  return n;
+}
+
+TEST(UdpEndToEnd, ProgramThenVerifyOverUdpLeavesTheFilesDataInFlash) {
+  if (::access(RadioSimPath().c_str(), X_OK) != 0) GTEST_SKIP() << "radio-sim is not built at " << RadioSimPath();
+  CTempDir dir;
+  const std::string dump = dir / "flash.bin";
+  const std::string commandLog = dir / "commands.txt";
+
+  // The radio takes a free port on its address; the program binds the same
+  // port on its own, so that port must be free there too.
+  CChildProcess radio;
+  int port = 0;
+  for (int attempt = 0; attempt < 5 && port == 0; ++attempt) {
+    if (radio.Running()) radio.Stop(kStartGuardMs);
+    ASSERT_TRUE(radio.Start(RadioSimPath(), {"--udp", std::string(kRadioAddress) + ":0", "--passcode",
+                                             std::to_string(kPasscode), "--model", "720", "--dump", dump,
+                                             "--log", commandLog}))
+        << radio.Error();
+    const std::string prefix = std::string("radio-sim ready: udp ") + kRadioAddress + ":";
+    const std::optional<std::string> ready = radio.WaitForLine("radio-sim ready:", kStartGuardMs);
+    ASSERT_TRUE(ready.has_value()) << radio.Output();
+    ASSERT_EQ(ready->rfind(prefix, 0), 0u) << *ready;
+    const int candidate = std::atoi(ready->c_str() + prefix.size());
+    if (candidate > 0 && PortFree(kProgramAddress, candidate)) port = candidate;
+  }
+  ASSERT_NE(port, 0) << "no port free on both loopback addresses";
+
+  CTestHost host;
+  CFakeSerialLink serial;
+  CRadioSocket socket(host);
+  CMainWindow w(host, serial, socket);
+  host.Attach(&w);
+  host.cwd = dir.path().string();
+  CommSettings& c = w.commSettings;
+  c.useSerial = 0;
+  c.useEthernet = 1;
+  c.ipAddress = kRadioAddress;
+  c.udpPort = port;
+  c.passcode = kPasscode;
+  c.localBindAddress = kProgramAddress;
+  c.ignoreErrors = 0;
+  const std::string rufPath = FLASH_SOURCE_DIR "/samples/720-demo.ruf";
+  host.chosenFile = rufPath;
+
+  w.OnUpdateRadio();
+  ASSERT_TRUE(host.WaitUntil([&] { return !host.dialogs.empty(); }, kOperationGuardMs)) << host.logView;
+  const std::string programTrace = ReadFileBytes(dir / "comms.txt");
+  w.OnVerifyProgram();
+  ASSERT_TRUE(host.WaitUntil([&] { return host.dialogs.size() == 2; }, kOperationGuardMs)) << host.logView;
+  const std::string verifyTrace = ReadFileBytes(dir / "comms.txt");
+
+  EXPECT_EQ(host.dialogs, (std::vector<int>{kDialogUpdateDone, kDialogVerifyDone}));
+  EXPECT_EQ(w.updateSession.checksumErrors, 0);
+  EXPECT_EQ(w.LastOperationEnd(), OperationEnd::Completed);
+  EXPECT_TRUE(host.messageBoxes.empty());
+  EXPECT_NE(verifyTrace.find("FailureFlag=0 Total Errors=0"), std::string::npos) << verifyTrace;
+
+  ASSERT_EQ(radio.Stop(kStartGuardMs), 0) << radio.Output();
+  // The radio ignores a datagram with another passcode: every command sent
+  // (one traffic-log line each) was one that it took.
+  const int sent = CountLines(programTrace, " R< ") + CountLines(verifyTrace, " R< ");
+  EXPECT_GT(sent, 57);
+  EXPECT_EQ(CountLines(ReadFileBytes(commandLog), ""), sent);
+
+  const Bytes expected = ExpectedImage(rufPath);
+  ASSERT_FALSE(expected.empty());
+  const std::string flash = ReadFileBytes(dump);
+  EXPECT_EQ(flash.size(), expected.size());
+  EXPECT_TRUE(flash == std::string(expected.begin(), expected.end())) << "the flash differs from the file's data";
+}
+
+}  // namespace
