@@ -132,6 +132,20 @@ TEST(ModelIdentification, OperationEndedDuringTheSlotChoiceSendsNothing) {
   EXPECT_TRUE(r.host.messageBoxes.empty());
 }
 
+TEST(ModelIdentification, ReplyWhileTheSlotIsChosenStartsNothing) {
+  ProtocolRig r;
+  r.host.onDialog = [&](int id) {
+    if (id == kDialogPersonality) r.Reply("READY\r");  // a stray reply while the user thinks
+    return 2;
+  };
+  r.Start("720-a.ruf", "#E010203\r\n:03001000010203E7\r\n");
+  r.Reply("VER-1234 720\r");
+  ASSERT_EQ(r.SentCount(), 2u);  // the version query and the start command, no erase
+  EXPECT_EQ(r.LastSent(), "ZZ\r");
+  r.Reply("READY\r");
+  EXPECT_EQ(r.LastSent(), std::string("E\x02\x00\x00\xFE\r", 6));
+}
+
 TEST(ModelIdentification, ChosenSlotReachesTheEraseCommand) {
   ProtocolRig r;
   r.host.personalityChoice = 4;

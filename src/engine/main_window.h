@@ -143,4 +143,5 @@ class CMainWindow : public IWindowProc, public IDatagramSink {
   bool operationRunning_ = false;
   OperationEnd lastEnd_ = OperationEnd::NotStarted;
   bool socketErrorShown_ = false;
+  bool choosingSlot_ = false;
 };

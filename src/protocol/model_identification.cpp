@@ -72,7 +72,11 @@ void CMainWindow::HandleVersionReply(std::span<const std::uint8_t> reply) {
     // The radio has answered; while the user chooses nothing is awaited from
     // it, so its silence meanwhile is no communication failure.
     KillResponseTimer();
+    // Until the slot is known no reply may start the file: its erase command
+    // would name no slot and wipe the radio's main program.
+    choosingSlot_ = true;
     SelectPersonality();
+    choosingSlot_ = false;
     if (!operationRunning_) return;  // ended while the dialog was open
     if (s.personality == -1) {
       SendCommand("P0\r");

@@ -43,8 +43,9 @@ void CMainWindow::ParseReply(std::span<const std::uint8_t> reply) {
   host_.KillTimer(kVersionReplyTimerId);
 
   const bool examine = s.mode != kModeTest && commSettings.ignoreErrors != 1;
-  if (!operationRunning_) {
-    // A late reply of a stopped operation must not send anything more.
+  if (!operationRunning_ || choosingSlot_) {
+    // A late reply of a stopped operation must not send anything more, nor
+    // may a reply while the user still chooses the slot.
     LogReceived(RenderHexUpper(reply) + "\r");
     return;
   }
