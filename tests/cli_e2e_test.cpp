@@ -406,6 +406,27 @@ const std::vector<RadioCase>& RadioCases() {
          ExpectEndOfAction(t, 0, 0);
          ExpectWireMatchesTrace(bench, t);
        }},
+      // Over UDP the passcode leads every datagram, and a radio drops
+      // datagrams with another; on the serial line it plays no part.
+      {"ProgramWithPasscode", {"--passcode", "4660"}, {}, {"program", kDemo, "--check-errors", "--passcode", "4660"},
+       0, std::string(kUpdateDone) + "\n",
+       [](const Bench& bench, const FlashRun& run) {
+         EXPECT_EQ(StartingWith(run.comms.sent, "42 ").size(), DataRecords(kDemo).size());
+         ExpectEndOfAction(run.comms, 0, 0);
+         ExpectWireMatchesTrace(bench, run.comms);
+       }},
+      // A test run accepts every reply and ends without an outcome.
+      {"TestMode", {}, {}, {"test", kDemo, "--check-errors"}, 0, "",
+       [](const Bench& bench, const FlashRun& run) {
+         EXPECT_TRUE(Contains(run.out, " End Of Code Processing, Please Standby!\r\n"));
+         EXPECT_FALSE(Contains(run.out, "Please be patient"));
+         const Traffic& t = run.comms;
+         EXPECT_TRUE(t.received.empty());  // replies are not examined, so not traced
+         EXPECT_TRUE(StartingWith(t.sent, "5a 5a").empty());
+         EXPECT_EQ(StartingWith(t.sent, "99 ").size(), DataRecords(kDemo).size());
+         ExpectEndOfAction(t, 0, 0);
+         ExpectWireMatchesTrace(bench, t);
+       }},
       {"VerifyAfterProgram", {}, {kProgram}, kVerify, 0, std::string(kVerifyDone) + "\n",
        [](const Bench& bench, const FlashRun& run) {
          EXPECT_TRUE(InOrder(run.out, {" Please be patient while your radio is being verified.\r\n\r\n",
