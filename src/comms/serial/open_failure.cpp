@@ -15,6 +15,7 @@ std::string DescribeSerialOpenFailure(std::string_view portName, std::uint32_t e
   std::string text = Format("Unable to open %s: %s", path.c_str(), reason.c_str());
   switch (error) {
     case EACCES:
+    case EPERM:
       text += " (add your user to the \"dialout\" group, then log out and in again)";
       break;
     case EBUSY:
