@@ -92,7 +92,8 @@ TEST_F(OperationStartTest, ModelNumberFromTheFileName) {
   const struct {
     const char* name;
     std::int32_t model;
-  } cases[] = {{"720abc.ruf", 720}, {"7.ruf", 7}, {"x720.ruf", 0}, {"  7x.ruf", 7}, {"-12.ruf", -12}};
+  } cases[] = {{"720abc.ruf", 720}, {"7.ruf", 7},     {"x720.ruf", 0},
+               {"  7x.ruf", 7},     {"72015.ruf", 720}, {"-12.ruf", -12}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ChooseFile(c.name, kRecord);
