@@ -14,6 +14,7 @@ constexpr const char* kRecord = ":03001000010203E7\r\n";
 TEST_F(OperationStartTest, ProgramStartSendsTheVersionQuery) {
   host.Advance(7000);
   w.AppendLog("left over from before");
+  w.updateSession.repeatStartCommand = 1;  // left by an earlier operation on a model 750
   ChooseFile("720-x.ruf", kRecord);
   w.OnUpdateRadio();
 
@@ -41,6 +42,7 @@ TEST_F(OperationStartTest, ProgramStartSendsTheVersionQuery) {
   EXPECT_EQ(s.extAddr, 0xA55A);
   EXPECT_EQ(s.lastExtAddr, 0x5AA5);
   EXPECT_TRUE(s.savedLine.empty());
+  EXPECT_EQ(s.repeatStartCommand, 0);
 }
 
 TEST_F(OperationStartTest, ModeCommandsResetErrorCounters) {
