@@ -255,7 +255,7 @@ class Bench {
         port_ = *port;
         argv.insert(argv.end(), {"--udp", std::string(kRadioAddress) + ":" + std::to_string(port_)});
       }
-      argv.insert(argv.end(), {"--log", (dir_ / "radio.log").string(), "--dump", (dir_ / "flash.bin").string()});
+      argv.insert(argv.end(), {"--log", (dir_ / "radio.log").string()});
       argv.insert(argv.end(), extra.begin(), extra.end());
       radio_ = std::make_unique<SpawnedProgram>(
           SpawnedProgram::Options{argv, dir_, dir_ / "radio.out", dir_ / "radio.err"});
@@ -538,7 +538,7 @@ class CliOnLink : public ::testing::TestWithParam<Link> {};
 // address, gaps 0xFF, as radio-sim dumps it.
 TEST_P(CliOnLink, FlashImageEqualsSrecCatOfTheFile) {
   Bench bench(GetParam());
-  ASSERT_TRUE(bench.StartRadio());
+  ASSERT_TRUE(bench.StartRadio({"--dump", (bench.Dir() / "flash.bin").string()}));
   const FlashRun run = bench.Flash(kProgram);
   ASSERT_EQ(run.status, 0) << run.err;
   ASSERT_EQ(bench.StopRadio(), 0) << bench.RadioErrors();
