@@ -104,7 +104,10 @@ RufCheckReport CheckRufFile(const std::string& path) {
     }
     if (recordKind.empty()) continue;
     ++report.recordsByKind[recordKind];
-    if (kind != RufLineKind::SRecordSkipped && record.length != 0 && !record.IsSound())
+    // Judged as programming judges it: an empty record is never sent, unless
+    // it only reads as empty because its length is not hexadecimal.
+    const bool judged = record.length != 0 || !record.digitsValid;
+    if (kind != RufLineKind::SRecordSkipped && judged && !record.IsSound())
       report.damaged.push_back(
           {thisLine, recordKind, Describe(record, line), record.computedChecksum, record.fileChecksum});
   }

@@ -2,6 +2,8 @@
 
 #include "settings/settings_file.h"
 
+#include <unistd.h>
+
 #include "engine/main_window.h"
 #include "platform/ini_file.h"
 #include "platform/text.h"
@@ -51,7 +53,9 @@ void CMainWindow::WriteSettings() {
   const std::string path = SettingsPath();
   if (path.empty()) return;
   CIniFile ini;
-  ini.Load(path);
+  // A file that is there but cannot be read is left alone rather than replaced
+  // by our seven keys without the user's other lines.
+  if (!ini.Load(path) && ::access(path.c_str(), F_OK) == 0) return;
   const CommSettings& c = commSettings;
   ini.SetValue(kSerialSection, "COMPORT", c.comPort);
   ini.SetValue(kSerialSection, "STOP ON ERRORS", Format("%d", c.ignoreErrors));
