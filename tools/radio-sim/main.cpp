@@ -32,7 +32,8 @@ bool WriteDump(const CSimulatedRadio& radio, int slot, const std::string& path) 
     std::perror(("radio-sim: cannot write " + path).c_str());
     return false;
   }
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  // An empty image (nothing programmed) is an empty file.
+  const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   const bool closed = std::fclose(file) == 0;
   if (!written || !closed) {
     std::perror(("radio-sim: cannot write " + path).c_str());

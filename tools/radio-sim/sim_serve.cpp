@@ -33,8 +33,10 @@ int MillisecondsUntil(SimClock::time_point when, SimClock::time_point now) {
 }
 
 // Waits on the stop signal and the link for at most timeoutMs (-1: no limit).
-// Returns the link's events, or -1 to stop (a signal or a failure of poll).
-int Wait(CSignalWatch& signals, int linkFd, int timeoutMs, int& status) {
+// Returns the link's events, or -1 when poll fails. A signal sets stop, and
+// what the link already holds is still handled: the last command before the
+// signal belongs in the log.
+int Wait(CSignalWatch& signals, int linkFd, int timeoutMs, int& status, bool& stop) {
   std::array<pollfd, 2> fds{{{signals.Fd(), POLLIN, 0}, {linkFd, POLLIN, 0}}};
   if (::poll(fds.data(), fds.size(), timeoutMs) < 0) {
     if (errno == EINTR) return 0;
@@ -44,7 +46,7 @@ int Wait(CSignalWatch& signals, int linkFd, int timeoutMs, int& status) {
   }
   if (fds[0].revents & POLLIN) {
     signals.Take();
-    return -1;
+    stop = true;
   }
   return fds[1].revents;
 }
@@ -65,6 +67,7 @@ ServeResult ServePty(const SimOptions& options, CSimulatedRadio& radio, CSignalW
   SimClock::time_point lastInput = SimClock::now();
   bool stallHandled = true;  // the pending input has been given its stall flush
   bool lossReported = false;
+  bool stop = false;
   int status = 0;
   for (;;) {
     SimClock::time_point now = SimClock::now();
@@ -73,7 +76,7 @@ ServeResult ServePty(const SimOptions& options, CSimulatedRadio& radio, CSignalW
       const int stall = MillisecondsUntil(lastInput + kStalledInput, now);
       timeout = timeout < 0 ? stall : std::min(timeout, stall);
     }
-    const int events = Wait(signals, pty.Fd(), timeout, status);
+    const int events = Wait(signals, pty.Fd(), timeout, status, stop);
     if (events < 0) break;
     now = SimClock::now();
     if (events & POLLIN) {
@@ -105,6 +108,7 @@ ServeResult ServePty(const SimOptions& options, CSimulatedRadio& radio, CSignalW
         lossReported = true;
       }
     }
+    if (stop) break;
   }
   return {status, true};
 }
@@ -119,9 +123,10 @@ ServeResult ServeUdp(const SimOptions& options, CSimulatedRadio& radio, CSignalW
   AnnounceReady("udp " + udp.BoundAddress());
 
   CReplyQueue queue(0);
+  bool stop = false;
   int status = 0;
   for (;;) {
-    const int events = Wait(signals, udp.Fd(), queue.MillisecondsUntilDue(SimClock::now()), status);
+    const int events = Wait(signals, udp.Fd(), queue.MillisecondsUntilDue(SimClock::now()), status, stop);
     if (events < 0) break;
     const SimClock::time_point now = SimClock::now();
     if (events & POLLIN) {
@@ -135,6 +140,7 @@ ServeResult ServeUdp(const SimOptions& options, CSimulatedRadio& radio, CSignalW
     for (const ScheduledReply& reply : queue.TakeDue(now)) {
       if (!udp.Send(reply.bytes, reply.to)) ReportFailure("cannot send a reply");
     }
+    if (stop) break;
   }
   return {status, true};
 }
