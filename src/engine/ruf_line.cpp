@@ -1,5 +1,7 @@
 #include "engine/ruf_line.h"
 
+#include <algorithm>
+
 RufLineKind ClassifyLine(std::string_view line) {
   if (line.empty()) return RufLineKind::Unrecognised;
   switch (line[0]) {
@@ -60,6 +62,22 @@ std::string_view RecordText(std::string_view line) {
   return line;
 }
 
+// Decodes byteCount bytes from firstOffset (as far as the line holds them)
+// and the checksum that follows them; returns the bytes' sum.
+unsigned DecodeRecordBytes(std::string_view line, std::size_t firstOffset, std::size_t byteCount,
+                           DecodedRecord& r) {
+  const std::size_t checksumOffset = firstOffset + 2 * byteCount;
+  r.fits = checksumOffset + 2 <= line.size();
+  r.byteCount = std::min(byteCount, line.size() > firstOffset ? (line.size() - firstOffset) / 2 : 0);
+  unsigned sum = 0;
+  for (std::size_t i = 0; i < r.byteCount; ++i) {
+    r.bytes[i] = DecodeHexByte(line, firstOffset + 2 * i, &r.digitsValid);
+    sum += r.bytes[i];
+  }
+  if (r.fits) r.fileChecksum = DecodeHexByte(line, checksumOffset, &r.digitsValid);
+  return sum;
+}
+
 }  // namespace
 
 DecodedRecord DecodeIntelHex(std::string_view line) {
@@ -70,49 +88,22 @@ DecodedRecord DecodeIntelHex(std::string_view line) {
   r.address = static_cast<std::uint16_t>(DecodeHexByte(line, 3, &valid) << 8 | DecodeHexByte(line, 5, &valid));
   r.type = DecodeHexByte(line, 7, &valid);
   if (r.length == 0) return r;
-  // LL + 4 bytes from offset 1, then the checksum at 9 + 2 LL.
-  const std::size_t checksumOffset = 9 + 2 * std::size_t{r.length};
-  r.fits = checksumOffset + 2 <= line.size();
-  r.byteCount = std::size_t{r.length} + 4;
-  unsigned sum = 0;
-  for (std::size_t i = 0; i < r.byteCount; ++i) {
-    const std::size_t offset = 1 + 2 * i;
-    if (offset + 2 > line.size()) {
-      r.byteCount = i;
-      break;
-    }
-    r.bytes[i] = DecodeHexByte(line, offset, &valid);
-    sum += r.bytes[i];
-  }
+  // LL + 4 bytes from offset 1 (length, address, type, data), then the checksum.
+  const unsigned sum = DecodeRecordBytes(line, 1, std::size_t{r.length} + 4, r);
   r.computedChecksum = static_cast<std::uint8_t>(0u - sum);
-  if (r.fits) r.fileChecksum = DecodeHexByte(line, checksumOffset, &valid);
   return r;
 }
 
 DecodedRecord DecodeSRecord(std::string_view line) {
   line = RecordText(line);
   DecodedRecord r;
-  bool& valid = r.digitsValid;
-  r.length = DecodeHexByte(line, 2, &valid);
+  r.length = DecodeHexByte(line, 2, &r.digitsValid);
   const std::optional<std::uint8_t> type = line.size() > 1 ? HexDigitValue(line[1]) : std::nullopt;
   r.type = type.value_or(0xFF);  // a letter beyond F is no type digit: not S1 nor S3
   if (r.length == 0) return r;
-  // NN bytes from offset 2 (count included), then the checksum at 2 + 2 NN.
-  const std::size_t checksumOffset = 2 + 2 * std::size_t{r.length};
-  r.fits = checksumOffset + 2 <= line.size();
-  r.byteCount = r.length;
-  unsigned sum = 0;
-  for (std::size_t i = 0; i < r.byteCount; ++i) {
-    const std::size_t offset = 2 + 2 * i;
-    if (offset + 2 > line.size()) {
-      r.byteCount = i;
-      break;
-    }
-    r.bytes[i] = DecodeHexByte(line, offset, &valid);
-    sum += r.bytes[i];
-  }
+  // NN bytes from offset 2 (count included), then the checksum.
+  const unsigned sum = DecodeRecordBytes(line, 2, r.length, r);
   r.computedChecksum = static_cast<std::uint8_t>(sum ^ 0xFFu);
-  if (r.fits) r.fileChecksum = DecodeHexByte(line, checksumOffset, &valid);
   return r;
 }
 
