@@ -40,7 +40,9 @@ std::uint32_t CSerialEventPort::ClosePort() {
 std::uint32_t CSerialEventPort::StartWorker() {
   Succeed();
   if (!IsPortOpen() || !stopEvent_.IsOpen()) return Fail(kErrorInvalidHandle);
-  if (workerThread_.joinable()) return Succeed();
+  if (IsWorkerRunning()) return Succeed();
+  // A worker that ended on its own (the device hung up) is collected first.
+  if (workerThread_.joinable()) workerThread_.join();
 
   // A stop request left from the previous worker must not end the new one.
   std::uint64_t count = 0;

@@ -25,7 +25,8 @@ class CSerialEventPort : public CSerialPort {
   // Stops the worker, then closes the port.
   std::uint32_t ClosePort() override;
 
-  // Starts the worker unless one runs. kErrorInvalidHandle on a closed port.
+  // Starts the worker unless one runs (one that ended on a hang-up is
+  // replaced). kErrorInvalidHandle on a closed port.
   virtual std::uint32_t StartWorker();
   // Asks the worker to stop and waits up to timeoutMs for it to end. A
   // worker that has not ended in time is kept (and kErrorTimeout returned),

@@ -13,8 +13,9 @@
 //
 // Threads: one thread opens, closes, configures, reads and writes; one other
 // thread may wait for events (WaitForEvent, TakeEvents, TakeLineErrors) at the
-// same time. LastError() is meaningful only right after a call, on the thread
-// that made it.
+// same time, but not while the port is being opened or closed (the worker
+// layer stops its thread first). LastError() is meaningful only right after a
+// call, on the thread that made it.
 
 #include <atomic>
 #include <cstddef>
