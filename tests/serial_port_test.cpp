@@ -656,8 +656,7 @@ class CFakeSystem {
   fs::path Dev() const { return root_ / "dev"; }
 
   // A tty whose class entry links to its node under the device, as sysfs does.
-  void AddTty(const std::string& name, const std::string& device, const std::string& driver,
-              const char* uartType = nullptr) {
+  void AddTty(const std::string& name, const std::string& device, const char* uartType = nullptr) {
     const fs::path deviceDir = Sys() / "devices" / device;
     const fs::path node = deviceDir / "tty" / name;
     fs::create_directories(node);
@@ -665,11 +664,14 @@ class CFakeSystem {
     fs::create_directory_symlink(node, Sys() / "class" / "tty" / name);
     fs::create_directory_symlink(deviceDir, node / "device");
     if (uartType) WriteFile(node / "type", uartType);
-    if (!driver.empty()) {
-      const fs::path driverDir = Sys() / "bus" / "drivers" / driver;
-      fs::create_directories(driverDir);
-      if (!fs::exists(deviceDir / "driver")) fs::create_directory_symlink(driverDir, deviceDir / "driver");
-    }
+  }
+  // Binds a device to a driver of a bus: .../driver -> /sys/bus/<bus>/drivers/<driver>.
+  void BindDriver(const std::string& device, const std::string& bus, const std::string& driver) {
+    const fs::path deviceDir = Sys() / "devices" / device;
+    const fs::path driverDir = Sys() / "bus" / bus / "drivers" / driver;
+    fs::create_directories(deviceDir);
+    fs::create_directories(driverDir);
+    fs::create_directory_symlink(driverDir, deviceDir / "driver");
   }
   // A tty with no device behind it (virtual console, pseudo-terminal master).
   void AddVirtualTty(const std::string& name) {
@@ -705,15 +707,27 @@ TEST(PortList, ListsDevicesMostLikelyFirstWithTheirUsbStrings) {
   if (!sys.IsReady()) GTEST_SKIP() << "cannot make a temporary directory";
   const std::string usb = "pci0000:00/0000:00:14.0/usb1/";
   sys.AddUsbDevice(usb + "1-1", "0403", "6001", "FTDI", "FT232R USB UART");
-  sys.AddTty("ttyUSB0", usb + "1-1/1-1:1.0/ttyUSB0", "ftdi_sio");
+  sys.AddTty("ttyUSB0", usb + "1-1/1-1:1.0/ttyUSB0");
+  sys.BindDriver(usb + "1-1/1-1:1.0/ttyUSB0", "usb-serial", "ftdi_sio");
   sys.AddUsbDevice(usb + "1-2", "10c4", "ea60", nullptr, nullptr);  // no strings
-  sys.AddTty("ttyUSB10", usb + "1-2/1-2:1.0/ttyUSB10", "cp210x");
+  sys.AddTty("ttyUSB10", usb + "1-2/1-2:1.0/ttyUSB10");
+  sys.BindDriver(usb + "1-2/1-2:1.0/ttyUSB10", "usb-serial", "cp210x");
   sys.AddUsbDevice(usb + "1-3", "2341", "0043", "Arduino (www.arduino.cc)", "Uno");
-  sys.AddTty("ttyACM0", usb + "1-3/1-3:1.0", "cdc_acm");
-  sys.AddTty("ttyAMA0", "platform/fe201000.serial", "uart-pl011");
-  sys.AddTty("ttyS0", "platform/serial8250/port0", "serial8250", "4");
-  sys.AddTty("ttyS1", "platform/serial8250/port1", "serial8250", "0");  // no UART
-  sys.AddTty("ttyS2", "platform/serial8250/port2", "serial8250");       // type unreadable
+  sys.AddTty("ttyACM0", usb + "1-3/1-3:1.0");
+  sys.BindDriver(usb + "1-3/1-3:1.0", "usb", "cdc_acm");
+  sys.AddTty("ttyAMA0", "platform/fe201000.serial");
+  sys.BindDriver("platform/fe201000.serial", "amba", "uart-pl011");
+  // Standard UARTs as newer kernels show them: tty -> serial core port ->
+  // serial core controller -> the UART's own device.
+  const std::string uart = "platform/serial8250/";
+  for (const char* port : {"serial8250:0/serial8250:0.0", "serial8250:0/serial8250:0.1",
+                           "serial8250:0/serial8250:0.2"})
+    sys.BindDriver(uart + port, "serial-base", "port");
+  sys.BindDriver(uart + "serial8250:0", "serial-base", "ctrl");
+  sys.BindDriver("platform/serial8250", "platform", "serial8250");
+  sys.AddTty("ttyS0", uart + "serial8250:0/serial8250:0.0", "4");
+  sys.AddTty("ttyS1", uart + "serial8250:0/serial8250:0.1", "0");  // no UART
+  sys.AddTty("ttyS2", uart + "serial8250:0/serial8250:0.2");       // type unreadable
   for (const char* name : {"tty0", "tty1", "ptmx", "console"}) sys.AddVirtualTty(name);
   sys.AddByIdLink("usb-FTDI_FT232R_USB_UART_A10K-if00-port0", "ttyUSB0");
   sys.AddByIdLink("usb-Gone_Adapter-if00-port0", "ttyUSB7");  // sysfs does not show it
@@ -740,6 +754,7 @@ TEST(PortList, ListsDevicesMostLikelyFirstWithTheirUsbStrings) {
       {3, "", "cp210x", "10c4", "ea60", "", ""},
       {4, "", "uart-pl011", "", "", "", ""},
       {5, "", "serial8250", "", "", "", ""},
+      {6, "", "serial8250", "", "", "", ""},
   };
   for (const Expected& e : expected) {
     const SerialPortInfo& port = ports[e.index];

@@ -17,6 +17,11 @@ constexpr int kMaxUsbAncestorSteps = 4;
 constexpr std::string_view kUartPrefix = "ttyS";
 constexpr std::string_view kUsbSerialPrefix = "ttyUSB";
 constexpr std::string_view kAcmPrefix = "ttyACM";
+// Since Linux 6.5 the serial core puts a "port" and a "ctrl" device of its
+// own bus between a UART's tty and the hardware; the driver worth naming is
+// the one above them.
+constexpr std::string_view kSerialCoreBus = "serial-base";
+constexpr int kMaxSerialCoreSteps = 3;
 // serial8250 registers a fixed number of ttyS ports; PORT_UNKNOWN (type 0)
 // marks the ones with no UART behind them.
 constexpr std::string_view kUnknownUartType = "0";
@@ -49,6 +54,21 @@ std::tuple<std::string, unsigned long, std::string> NaturalKey(const std::string
   const std::string prefix(name.begin(), digits);
   const std::string number(digits, name.end());
   return {prefix, number.empty() || number.size() > 9 ? 0 : std::stoul(number), number};
+}
+
+std::string ReadDriverName(const fs::path& device) {
+  std::error_code error;
+  fs::path current = fs::canonical(device, error);
+  if (error) return {};
+  for (int step = 0; step <= kMaxSerialCoreSteps && !current.empty(); ++step) {
+    const fs::path driver = fs::canonical(current / "driver", error);
+    if (error) return {};
+    // .../bus/<bus>/drivers/<driver>
+    const fs::path bus = driver.parent_path().parent_path().filename();
+    if (bus != kSerialCoreBus) return driver.filename().string();
+    current = current.parent_path();
+  }
+  return {};
 }
 
 void ReadUsbAttributes(const fs::path& device, const fs::path& sysfsRoot, SerialPortInfo& info) {
@@ -113,8 +133,7 @@ std::vector<SerialPortInfo> ListSerialPorts(std::string_view sysfsRoot, std::str
       info.byIdPath = link->second;
       byId.erase(link);
     }
-    const fs::path driver = fs::read_symlink(device / "driver", entryError);
-    if (!entryError) info.driver = driver.filename().string();
+    info.driver = ReadDriverName(device);
     ReadUsbAttributes(device, sysRoot, info);
     found.emplace_back(name, std::move(info));
   }
