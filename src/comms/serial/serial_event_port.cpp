@@ -87,7 +87,10 @@ void CSerialEventPort::RunWorker() {
   for (;;) {
     // Ends on a failed wait: a hung-up device ends the worker without a word,
     // and the error stays in LastError().
-    if (WaitForPortEvent(stopEvent_.Get(), kInfinite) != kErrorSuccess) break;
+    if (const std::uint32_t error = WaitForPortEvent(stopEvent_.Get(), kInfinite)) {
+      Fail(error);
+      break;
+    }
     if (IsSignalled(stopEvent_.Get())) break;
     const std::uint32_t events = TakeEvents();
     const std::uint32_t errors = TakeLineErrors();

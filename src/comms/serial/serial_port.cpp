@@ -588,32 +588,32 @@ std::uint32_t CSerialPort::PollDeviceUnlocked(std::unique_lock<std::mutex>& lock
 }
 
 std::uint32_t CSerialPort::WaitForEvent(std::uint32_t timeoutMs) {
-  return WaitForPortEvent(-1, timeoutMs);
+  const std::uint32_t code = WaitForPortEvent(-1, timeoutMs);
+  return code != kErrorSuccess ? Fail(code) : Succeed();
 }
 
 std::uint32_t CSerialPort::WaitForPortEvent(int stopFd, std::uint32_t timeoutMs) {
-  Succeed();
-  if (!IsPortOpen()) return Fail(kErrorInvalidHandle);
+  if (!IsPortOpen()) return kErrorInvalidHandle;
   const CDeadline deadline = CDeadline::FromTimeout(timeoutMs);
   std::unique_lock lock(stateMutex_);
   const std::uint64_t maskChangesAtStart = maskChanges_;
   for (;;) {
     // Reset before looking, so that a signal given after the look is seen.
     ResetEvent(eventWake_.Get());
-    if (maskChanges_ != maskChangesAtStart) return Succeed();
+    if (maskChanges_ != maskChangesAtStart) return kErrorSuccess;
     PumpDeviceLocked(Waiter::kEvents);
     if (const std::uint32_t ready = pendingEvents_ & eventMask_; ready != 0) {
       eventsReceived_ |= ready;
       pendingEvents_ = 0;
-      return Succeed();
+      return kErrorSuccess;
     }
-    if (hangUpError_ != 0) return Fail(hangUpError_);
-    if (deadline.HasPassed()) return Fail(kErrorTimeout);
+    if (hangUpError_ != 0) return hangUpError_;
+    if (deadline.HasPassed()) return kErrorTimeout;
     bool stopRequested = false;
     if (const std::uint32_t error = PollDeviceUnlocked(lock, eventWake_.Get(), stopFd,
                                                        deadline.PollTimeoutMs(), stopRequested))
-      return Fail(error);
-    if (stopRequested) return Succeed();
+      return error;
+    if (stopRequested) return kErrorSuccess;
   }
 }
 

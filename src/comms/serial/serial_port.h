@@ -133,7 +133,9 @@ class CSerialPort {
   };
 
   // WaitForEvent that also returns, with no events, as soon as stopFd becomes
-  // readable (the worker's stop request). stopFd -1 watches nothing.
+  // readable (the worker's stop request). stopFd -1 watches nothing. Returns
+  // its code without storing it, so that a worker waiting all the time does
+  // not overwrite what the other thread's calls leave in LastError().
   std::uint32_t WaitForPortEvent(int stopFd, std::uint32_t timeoutMs);
 
   std::uint32_t Succeed() {
