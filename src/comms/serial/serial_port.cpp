@@ -135,17 +135,20 @@ std::string DescribeSerialError(std::uint32_t code) {
   switch (code) {
     case EACCES:
     case EPERM:
-      text += " (is your user in the 'dialout' group?)";
+      text += " (add your user to the \"dialout\" group, then log out and in again)";
       break;
     case EBUSY:
-      text += " (another program is using the port)";
+      text += " (another program holds the port)";
       break;
     case ENOENT:
     case ENODEV:
     case ENXIO:
       text += " (is the device plugged in?)";
       break;
+    // "Inappropriate ioctl for device" means nothing to most people: the name
+    // is that of a file or device that has no serial line settings.
     case ENOTTY:
+    case EISDIR:
       text += " (not a serial port)";
       break;
     default:
