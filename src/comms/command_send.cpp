@@ -39,22 +39,19 @@ std::string CMainWindow::Timestamp() {
 void CMainWindow::LogSent(std::string_view text) {
   const std::string stamp = Timestamp();
   if (!commsLog.IsOpen()) return;
-  commsLog.Write(stamp);
-  commsLog.Write(" R< " + std::string(text) + "\n");
+  commsLog.Write(stamp + " R< " + std::string(text) + "\n");
 }
 
 void CMainWindow::LogReceived(std::string_view text) {
   const std::string stamp = Timestamp();
   if (!commsLog.IsOpen()) return;
-  commsLog.Write(stamp);
-  commsLog.Write(" R> " + std::string(text) + "\n");
+  commsLog.Write(stamp + " R> " + std::string(text) + "\n");
 }
 
 void CMainWindow::LogEvent(std::string_view label, std::string_view text) {
   const std::string stamp = Timestamp();
   if (!commsLog.IsOpen()) return;
-  commsLog.Write(stamp);
-  commsLog.Write("[[" + std::string(label) + " " + std::string(text) + "]]\n");
+  commsLog.Write(stamp + "[[" + std::string(label) + " " + std::string(text) + "]]\n");
 }
 
 void CMainWindow::ArmResponseTimer() {
