@@ -24,7 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "support/spawned_program.h"
+#include "support/child_process.h"
+#include "support/temp_files.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -170,7 +171,7 @@ std::vector<std::string> StartingWith(const std::vector<std::string>& list, cons
 // The data records of a RUF file (Intel-HEX type 00), as their text lines.
 std::vector<std::string> DataRecords(const std::string& path) {
   std::vector<std::string> out;
-  for (const std::string& line : Lines(ReadWholeFile(path)))
+  for (const std::string& line : Lines(ReadFileBytes(path)))
     if (line.size() > 9 && line[0] == ':' && line.compare(7, 2, "00") == 0) out.push_back(line);
   return out;
 }
@@ -227,41 +228,36 @@ struct FlashRun {
 // One case's folder, its simulated radio, and the runs of ruf-flash in it.
 class Bench {
  public:
-  explicit Bench(Link link) : link_(link), dir_(MakeTempFolder("cli-e2e-" + LinkName(link))) {}
+  explicit Bench(Link link) : link_(link), dir_("cli-e2e-" + LinkName(link), CTempDir::kKeepWhenFailed) {}
   ~Bench() {
     if (radio_) {
       radio_->Signal(SIGTERM);
       radio_->Wait(kStartBound);
     }
-    std::error_code ec;
-    if (::testing::Test::HasFailure())
-      std::fprintf(stderr, "files of the failed case kept in %s\n", dir_.c_str());
-    else
-      fs::remove_all(dir_, ec);
   }
 
-  const fs::path& Dir() const { return dir_; }
+  const fs::path& Dir() const { return dir_.path(); }
   Link GetLink() const { return link_; }
 
   ::testing::AssertionResult StartRadio(std::vector<std::string> extra = {}) {
-    if (dir_.empty()) return ::testing::AssertionFailure() << "no temporary folder";
     for (int attempt = 0; attempt < 5; ++attempt) {
       std::vector<std::string> argv{kRadioSim.string()};
       if (link_ == Link::Pty) {
-        argv.insert(argv.end(), {"--pty", (dir_ / "radio").string()});
+        argv.insert(argv.end(), {"--pty", (Dir() / "radio").string()});
       } else {
         const std::optional<int> port = FreePortPair();
         if (!port) return ::testing::AssertionFailure() << "no free UDP port on loopback";
         port_ = *port;
         argv.insert(argv.end(), {"--udp", std::string(kRadioAddress) + ":" + std::to_string(port_)});
       }
-      argv.insert(argv.end(), {"--log", (dir_ / "radio.log").string()});
+      argv.insert(argv.end(), {"--log", (Dir() / "radio.log").string()});
       argv.insert(argv.end(), extra.begin(), extra.end());
-      radio_ = std::make_unique<SpawnedProgram>(
-          SpawnedProgram::Options{argv, dir_, dir_ / "radio.out", dir_ / "radio.err"});
-      if (!radio_->Started()) return ::testing::AssertionFailure() << "cannot start " << kRadioSim;
+      radio_ = std::make_unique<CChildProcess>();
+      if (!radio_->Start(argv, {Dir(), CChildProcess::Sink::File(Dir() / "radio.out"),
+                                CChildProcess::Sink::File(Dir() / "radio.err")}))
+        return ::testing::AssertionFailure() << radio_->StartError();
       const auto ready = WaitForFile(
-          dir_ / "radio.out",
+          Dir() / "radio.out",
           [&](const std::string& text) { return Contains(text, "radio-sim ready") || radio_->Wait(0ms).has_value(); },
           kStartBound);
       if (ready && Contains(*ready, "radio-sim ready")) return ::testing::AssertionSuccess();
@@ -270,7 +266,7 @@ class Bench {
       // Over UDP another program may have taken the port meanwhile: pick again.
       if (link_ == Link::Pty) break;
     }
-    return ::testing::AssertionFailure() << "radio-sim not ready: " << ReadWholeFile(dir_ / "radio.err");
+    return ::testing::AssertionFailure() << "radio-sim not ready: " << ReadFileBytes(Dir() / "radio.err");
   }
 
   // A command that gets no answer (a cancel) may still wait in the radio's
@@ -278,7 +274,7 @@ class Bench {
   void AwaitRadioLogEnding(const Traffic& traffic) const {
     const std::vector<std::string> tail = UpperSent(traffic);
     WaitForFile(
-        dir_ / "radio.log", [&](const std::string& text) { return EndsWith(RadioLogOf(text), tail); }, kStartBound);
+        Dir() / "radio.log", [&](const std::string& text) { return EndsWith(RadioLogOf(text), tail); }, kStartBound);
   }
 
   // Stops the radio; its exit status. Its log and flash dump are complete
@@ -292,47 +288,49 @@ class Bench {
   }
 
   // What the radio received, one command a line, uppercase hex.
-  std::vector<std::string> RadioLog() const { return RadioLogOf(ReadWholeFile(dir_ / "radio.log")); }
-  std::string RadioErrors() const { return ReadWholeFile(dir_ / "radio.err"); }
+  std::vector<std::string> RadioLog() const { return RadioLogOf(ReadFileBytes(Dir() / "radio.log")); }
+  std::string RadioErrors() const { return ReadFileBytes(Dir() / "radio.err"); }
 
   std::vector<std::string> LinkArgs() const {
-    if (link_ == Link::Pty) return {"--port", (dir_ / "radio").string()};
+    if (link_ == Link::Pty) return {"--port", (Dir() / "radio").string()};
     return {"--udp", std::string(kRadioAddress) + ":" + std::to_string(port_), "--bind", kLocalAddress};
   }
 
-  std::unique_ptr<SpawnedProgram> StartFlash(std::vector<std::string> args, bool withLink = true) {
+  std::unique_ptr<CChildProcess> StartFlash(std::vector<std::string> args, bool withLink = true) {
     std::vector<std::string> argv{kRufFlash.string()};
     argv.insert(argv.end(), args.begin(), args.end());
     if (withLink) {
       const std::vector<std::string> link = LinkArgs();
       argv.insert(argv.end(), link.begin(), link.end());
     }
-    fs::remove(dir_ / "comms.txt");
-    return std::make_unique<SpawnedProgram>(
-        SpawnedProgram::Options{argv, dir_, dir_ / "flash.out", dir_ / "flash.err"});
+    fs::remove(Dir() / "comms.txt");
+    auto flash = std::make_unique<CChildProcess>();
+    flash->Start(argv, {Dir(), CChildProcess::Sink::File(Dir() / "flash.out"),
+                        CChildProcess::Sink::File(Dir() / "flash.err")});
+    return flash;
   }
 
-  FlashRun Finish(SpawnedProgram& flash) const {
+  FlashRun Finish(CChildProcess& flash) const {
     FlashRun run;
     run.status = flash.Wait(kRunBound);
-    run.out = ReadWholeFile(dir_ / "flash.out");
-    run.err = ReadWholeFile(dir_ / "flash.err");
-    run.commsWritten = fs::exists(dir_ / "comms.txt");
-    run.comms = ParseTraffic(ReadWholeFile(dir_ / "comms.txt"));
+    run.out = ReadFileBytes(Dir() / "flash.out");
+    run.err = ReadFileBytes(Dir() / "flash.err");
+    run.commsWritten = fs::exists(Dir() / "comms.txt");
+    run.comms = ParseTraffic(ReadFileBytes(Dir() / "comms.txt"));
     return run;
   }
 
   FlashRun Flash(std::vector<std::string> args, bool withLink = true) {
-    std::unique_ptr<SpawnedProgram> flash = StartFlash(std::move(args), withLink);
+    std::unique_ptr<CChildProcess> flash = StartFlash(std::move(args), withLink);
     EXPECT_TRUE(flash->Started());
     return Finish(*flash);
   }
 
  private:
   Link link_;
-  fs::path dir_;
+  CTempDir dir_;
   int port_ = 0;
-  std::unique_ptr<SpawnedProgram> radio_;
+  std::unique_ptr<CChildProcess> radio_;
 };
 
 std::string InterfaceLine(Link link) {
@@ -516,7 +514,7 @@ TEST_P(CliAgainstRadio, ExitStatusLogAndTraffic) {
   EXPECT_EQ(*run.status, c.status);
   EXPECT_EQ(run.err, c.err);  // also: no progress bar when stderr is no terminal
   EXPECT_TRUE(run.commsWritten);
-  EXPECT_TRUE(run.comms.wellFormed) << ReadWholeFile(bench.Dir() / "comms.txt");
+  EXPECT_TRUE(run.comms.wellFormed) << ReadFileBytes(bench.Dir() / "comms.txt");
   EXPECT_FALSE(fs::exists(bench.Dir() / "update.ini"));  // settings are never written
   bench.AwaitRadioLogEnding(run.comms);
   EXPECT_EQ(bench.StopRadio(), 0) << bench.RadioErrors();
@@ -547,7 +545,7 @@ TEST_P(CliOnLink, FlashImageEqualsSrecCatOfTheFile) {
   const fs::path reference = bench.Dir() / "reference.bin";
   {
     std::string records;
-    for (const std::string& line : Lines(ReadWholeFile(kDemo)))
+    for (const std::string& line : Lines(ReadFileBytes(kDemo)))
       if (StartsWith(line, ":")) records += line + "\n";
     std::FILE* f = std::fopen(hex.c_str(), "w");
     ASSERT_NE(f, nullptr);
@@ -555,16 +553,18 @@ TEST_P(CliOnLink, FlashImageEqualsSrecCatOfTheFile) {
     std::fclose(f);
   }
   const std::string h = hex.string();
-  SpawnedProgram srec({{"/usr/bin/srec_cat", "(", h, "-intel", "-fill", "0xFF", "-over", h, "-intel", ")",
-                        "-offset", "-", "-minimum-addr", h, "-intel", "-o", reference.string(), "-binary"},
-                       bench.Dir(), bench.Dir() / "srec.out", bench.Dir() / "srec.err"});
-  ASSERT_TRUE(srec.Started()) << "srec_cat (package srecord) is needed";
-  ASSERT_EQ(srec.Wait(kRunBound), 0) << ReadWholeFile(bench.Dir() / "srec.err");
+  CChildProcess srec;
+  ASSERT_TRUE(srec.Start({"/usr/bin/srec_cat", "(", h, "-intel", "-fill", "0xFF", "-over", h, "-intel", ")",
+                          "-offset", "-", "-minimum-addr", h, "-intel", "-o", reference.string(), "-binary"},
+                         {bench.Dir(), CChildProcess::Sink::File(bench.Dir() / "srec.out"),
+                          CChildProcess::Sink::File(bench.Dir() / "srec.err")}))
+      << "srec_cat (package srecord) is needed";
+  ASSERT_EQ(srec.Wait(kRunBound), 0) << ReadFileBytes(bench.Dir() / "srec.err");
 
   // The dump starts at the lowest address written: the file's first segment.
   EXPECT_TRUE(Contains(bench.RadioErrors(), "bytes from 0x000F0000")) << bench.RadioErrors();
-  const std::string expected = ReadWholeFile(reference);
-  const std::string actual = ReadWholeFile(bench.Dir() / "flash.bin");
+  const std::string expected = ReadFileBytes(reference);
+  const std::string actual = ReadFileBytes(bench.Dir() / "flash.bin");
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(actual.size(), expected.size());
   EXPECT_TRUE(actual == expected) << "the flash image differs from srec_cat's";
@@ -574,7 +574,7 @@ TEST_P(CliOnLink, FlashImageEqualsSrecCatOfTheFile) {
 TEST_P(CliOnLink, InterruptStopsTheRunCleanly) {
   Bench bench(GetParam());
   ASSERT_TRUE(bench.StartRadio({"--delay-ms", "200"}));
-  std::unique_ptr<SpawnedProgram> flash = bench.StartFlash(kProgram);
+  std::unique_ptr<CChildProcess> flash = bench.StartFlash(kProgram);
   ASSERT_TRUE(flash->Started());
   // Interrupt once the first data record is out: mid-file, with the
   // response timer armed and a reply pending.
@@ -625,13 +625,13 @@ TEST_P(CliOnLink, SettingsComeFromUpdateIniWhichStaysUntouched) {
   EXPECT_EQ(fromFile.status, 0) << fromFile.err;
   EXPECT_EQ(fromFile.err, std::string(kUpdateDone) + "\n");
   EXPECT_TRUE(Contains(fromFile.out, InterfaceLine(GetParam())));
-  EXPECT_EQ(ReadWholeFile(iniFile), ini);
+  EXPECT_EQ(ReadFileBytes(iniFile), ini);
 
   args.push_back("--ignore-errors");
   const FlashRun overridden = bench.Flash(args, false);
   EXPECT_EQ(overridden.status, 4) << overridden.err;
   EXPECT_TRUE(StartsWith(overridden.out, kIgnoreBanner));
-  EXPECT_EQ(ReadWholeFile(iniFile), ini);
+  EXPECT_EQ(ReadFileBytes(iniFile), ini);
   EXPECT_EQ(bench.StopRadio(), 0);
 }
 
@@ -653,8 +653,10 @@ TEST(CliOnTerminal, ProgressBarIsRedrawnInPlaceAndErasedBeforeTheOutcome) {
   std::vector<std::string> argv{kRufFlash.string()};
   for (const std::string& a : kProgram) argv.push_back(a);
   for (const std::string& a : bench.LinkArgs()) argv.push_back(a);
-  SpawnedProgram flash({argv, bench.Dir(), bench.Dir() / "flash.out", terminal});
-  ASSERT_TRUE(flash.Started());
+  CChildProcess flash;
+  ASSERT_TRUE(flash.Start(argv, {bench.Dir(), CChildProcess::Sink::File(bench.Dir() / "flash.out"),
+                                 CChildProcess::Sink::File(terminal)}))
+      << flash.StartError();
   std::string err;
   auto drain = [&] {
     char chunk[4096];
@@ -693,7 +695,7 @@ TEST(CliOnTerminal, ProgressBarIsRedrawnInPlaceAndErasedBeforeTheOutcome) {
   const std::size_t lastBar = err.rfind("] ");
   ASSERT_NE(lastBar, std::string::npos);
   EXPECT_TRUE(StartsWith(err.substr(lastBar), "] 57/57 lines 100%")) << err.substr(lastBar, 60);
-  const std::string out = ReadWholeFile(bench.Dir() / "flash.out");
+  const std::string out = ReadFileBytes(bench.Dir() / "flash.out");
   EXPECT_EQ(out.find('\033'), std::string::npos);
   EXPECT_TRUE(Contains(out, " End Of Code Processing, Please Standby!\r\n"));
   EXPECT_EQ(bench.StopRadio(), 0);
@@ -748,7 +750,7 @@ INSTANTIATE_TEST_SUITE_P(Links, CliOnLink, ::testing::Values(Link::Pty, Link::Ud
 // timer gives up after 10 s. Both links run side by side to pay that once.
 TEST(CliSilentRadio, IsACommunicationFailureOnEveryLink) {
   std::vector<std::unique_ptr<Bench>> benches;
-  std::vector<std::unique_ptr<SpawnedProgram>> runs;
+  std::vector<std::unique_ptr<CChildProcess>> runs;
   for (Link link : {Link::Pty, Link::Udp}) {
     benches.push_back(std::make_unique<Bench>(link));
     ASSERT_TRUE(benches.back()->StartRadio({"--silent"}));
@@ -826,7 +828,7 @@ TEST(CliCheck, SoundAndDamagedFile) {
 
   // One data byte of the third data record changed from 84 to 85: the
   // computed checksum drops by one, the file's stays.
-  std::vector<std::string> lines = Lines(ReadWholeFile(kDemo));
+  std::vector<std::string> lines = Lines(ReadFileBytes(kDemo));
   std::size_t damagedIndex = 0;
   int seen = 0;
   for (std::size_t i = 0; i < lines.size(); ++i)

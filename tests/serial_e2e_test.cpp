@@ -2,6 +2,7 @@
 // the real serial driver, the main window on the test host, and a simulated
 // radio that keeps what it is sent and dumps its flash when told to stop.
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -18,6 +19,7 @@
 #include "engine/main_window.h"
 #include "support/child_process.h"
 #include "support/fake_links.h"
+#include "support/temp_files.h"
 #include "support/test_host.h"
 
 namespace {
@@ -75,8 +77,8 @@ TEST(SerialEndToEnd, ProgramThenVerifyLeavesTheFilesDataInTheRadiosFlash) {
   const std::string link = dir / "radio";
   const std::string dump = dir / "flash.bin";
   CChildProcess radio;
-  ASSERT_TRUE(radio.Start(program, {"--pty", link, "--dump", dump})) << radio.Error();
-  ASSERT_TRUE(radio.WaitForLine("radio-sim ready:", kStartGuardMs)) << radio.Output();
+  ASSERT_TRUE(radio.Start({program, "--pty", link, "--dump", dump})) << radio.StartError();
+  ASSERT_TRUE(radio.WaitForLine("radio-sim ready:", std::chrono::milliseconds(kStartGuardMs))) << radio.Output();
 
   // Declared after the radio, so the port closes before radio-sim is stopped
   // for good, and before the host that the worker posts to.
@@ -109,7 +111,7 @@ TEST(SerialEndToEnd, ProgramThenVerifyLeavesTheFilesDataInTheRadiosFlash) {
   EXPECT_EQ(w.updateSession.failureFlag, 0);
 
   // radio-sim writes its flash when it is told to stop.
-  ASSERT_EQ(radio.Stop(kStartGuardMs), std::optional<int>(0));
+  ASSERT_EQ(radio.Stop(SIGTERM, std::chrono::milliseconds(kStartGuardMs)), std::optional<int>(0));
   const std::string image = ReadFileBytes(dump);
   ASSERT_EQ(image.size(), expectedImage.size());
   EXPECT_TRUE(image == expectedImage) << "the dumped flash differs from the file's data";

@@ -25,6 +25,7 @@
 #include "comms/serial/serial_wnd_adapter.h"
 #include "engine/main_window.h"
 #include "support/fake_links.h"
+#include "support/temp_files.h"
 #include "support/test_host.h"
 
 namespace {

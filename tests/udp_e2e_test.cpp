@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,6 +23,7 @@
 #include "engine/main_window.h"
 #include "support/child_process.h"
 #include "support/fake_links.h"
+#include "support/temp_files.h"
 #include "support/test_host.h"
 
 namespace {
@@ -96,13 +98,13 @@ TEST(UdpEndToEnd, ProgramThenVerifyOverUdpLeavesTheFilesDataInFlash) {
   CChildProcess radio;
   int port = 0;
   for (int attempt = 0; attempt < 5 && port == 0; ++attempt) {
-    if (radio.Running()) radio.Stop(kStartGuardMs);
-    ASSERT_TRUE(radio.Start(RadioSimPath(), {"--udp", std::string(kRadioAddress) + ":0", "--passcode",
+    if (radio.Running()) radio.Stop(SIGTERM, std::chrono::milliseconds(kStartGuardMs));
+    ASSERT_TRUE(radio.Start({RadioSimPath(), "--udp", std::string(kRadioAddress) + ":0", "--passcode",
                                              std::to_string(kPasscode), "--model", "720", "--dump", dump,
                                              "--log", commandLog}))
-        << radio.Error();
+        << radio.StartError();
     const std::string prefix = std::string("radio-sim ready: udp ") + kRadioAddress + ":";
-    const std::optional<std::string> ready = radio.WaitForLine("radio-sim ready:", kStartGuardMs);
+    const std::optional<std::string> ready = radio.WaitForLine("radio-sim ready:", std::chrono::milliseconds(kStartGuardMs));
     ASSERT_TRUE(ready.has_value()) << radio.Output();
     ASSERT_EQ(ready->rfind(prefix, 0), 0u) << *ready;
     const int candidate = std::atoi(ready->c_str() + prefix.size());
@@ -140,7 +142,7 @@ TEST(UdpEndToEnd, ProgramThenVerifyOverUdpLeavesTheFilesDataInFlash) {
   EXPECT_TRUE(host.messageBoxes.empty());
   EXPECT_NE(verifyTrace.find("FailureFlag=0 Total Errors=0"), std::string::npos) << verifyTrace;
 
-  ASSERT_EQ(radio.Stop(kStartGuardMs), 0) << radio.Output();
+  ASSERT_EQ(radio.Stop(SIGTERM, std::chrono::milliseconds(kStartGuardMs)), 0) << radio.Output();
   // The radio ignores a datagram with another passcode: every command sent
   // (one traffic-log line each) was one that it took.
   const int sent = CountLines(programTrace, " R< ") + CountLines(verifyTrace, " R< ");

@@ -24,6 +24,7 @@
 #include "engine/main_window.h"
 #include "platform/text.h"
 #include "support/fake_links.h"
+#include "support/temp_files.h"
 #include "support/test_host.h"
 
 namespace {

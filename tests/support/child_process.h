@@ -1,9 +1,15 @@
 #pragma once
-// A program started by a test: its standard output read line by line through
-// a pipe, a signal to stop it, and its exit status.
+// A program started by a test. Its standard output and standard error each
+// go where the test wants them: into a buffer that the test reads line by
+// line, into a file of its own (the program never blocks on a pipe that
+// nobody reads, and the test can look at the file while the program runs),
+// or to the test's own stream. Every wait has an upper bound; a program
+// still running when its object goes away is killed.
 
 #include <sys/types.h>
 
+#include <chrono>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,11 +17,22 @@
 
 class CChildProcess {
  public:
+  // Where one output stream of the program goes.
+  struct Sink {
+    enum class Kind { Inherit, Buffer, File };
+    Kind kind = Kind::Inherit;
+    std::filesystem::path file;
+
+    static Sink Inherit() { return {Kind::Inherit, {}}; }
+    static Sink Buffer() { return {Kind::Buffer, {}}; }
+    // Created, or emptied when it exists.
+    static Sink File(std::filesystem::path path) { return {Kind::File, std::move(path)}; }
+  };
+
   struct Options {
-    std::string workingDirectory;          // empty: the test's own
-    std::string stdinFile = "/dev/null";   // what the program reads
-    bool stderrToStdout = false;           // standard error into the same pipe
-    std::vector<std::string> environment;  // "NAME=VALUE" entries added or replaced
+    std::filesystem::path workingDirectory;  // empty: the test's own
+    Sink out = Sink::Buffer();
+    Sink err = Sink::Inherit();
   };
 
   CChildProcess() = default;
@@ -23,40 +40,50 @@ class CChildProcess {
   CChildProcess(const CChildProcess&) = delete;
   CChildProcess& operator=(const CChildProcess&) = delete;
 
-  // Starts program with args (argv[0] is program); false with Error() set.
-  bool Start(const std::string& program, const std::vector<std::string>& args, const Options& options);
-  bool Start(const std::string& program, const std::vector<std::string>& args) {
-    return Start(program, args, Options());
-  }
-
-  // The next line of standard output (without its line feed), or nullopt
-  // when none came within timeoutMs or the output ended.
-  std::optional<std::string> ReadLine(int timeoutMs);
-  // Reads lines until one starts with prefix; nullopt as ReadLine.
-  std::optional<std::string> WaitForLine(std::string_view prefix, int timeoutMs);
-
-  // The exit status (128 + the signal's number when a signal ended it), or
-  // nullopt when the program is still running after timeoutMs.
-  std::optional<int> Wait(int timeoutMs);
-  // SIGTERM (or signal), then Wait; a program that does not end in time is
-  // killed and nullopt returned.
-  std::optional<int> Stop(int timeoutMs);
-  std::optional<int> Stop(int signal, int timeoutMs);
-
+  // Starts argv[0] with argv, reading /dev/null; false with StartError() set.
+  bool Start(const std::vector<std::string>& argv, const Options& options);
+  bool Start(const std::vector<std::string>& argv) { return Start(argv, Options()); }
+  // Whether the last Start worked (the program may have ended since).
+  bool Started() const { return pid_ > 0 || status_.has_value(); }
   bool Running() const { return pid_ > 0; }
-  pid_t Pid() const { return pid_; }
-  const std::string& Output() const { return output_; }
-  const std::string& Error() const { return error_; }
+  const std::string& StartError() const { return startError_; }
+
+  // The next line of buffered standard output (without its line feed), or
+  // nullopt when none came within timeout or the output ended.
+  std::optional<std::string> ReadLine(std::chrono::milliseconds timeout);
+  // Reads lines until one starts with prefix; nullopt as ReadLine.
+  std::optional<std::string> WaitForLine(std::string_view prefix, std::chrono::milliseconds timeout);
+  // All that the buffered streams brought so far.
+  const std::string& Output() const { return out_.text; }
+  const std::string& ErrorOutput() const { return err_.text; }
+
+  bool Signal(int signalNumber) const;
+  // The exit status once the program has ended, or minus the signal's number
+  // when a signal ended it (so that a program that exits with 130 after
+  // SIGINT is told from one that SIGINT killed); nullopt while it still runs
+  // after timeout.
+  std::optional<int> Wait(std::chrono::milliseconds timeout);
+  // The signal, then Wait; a program that does not end in time is killed and
+  // nullopt returned.
+  std::optional<int> Stop(int signalNumber, std::chrono::milliseconds timeout);
 
  private:
-  // Reads what the pipe holds, waiting up to timeoutMs; false once it ended.
-  bool Pump(int timeoutMs);
+  struct Capture {
+    int fd = -1;  // the read end of the pipe while it is open
+    std::string text;
+  };
+
+  // Moves what the pipes hold into the buffers, waiting up to timeout for
+  // something to come: how many pipes had something (or had ended), -1 when
+  // no pipe is open.
+  int Pump(std::chrono::milliseconds timeout);
   std::optional<int> Reap(bool block);
+  void ClosePipes();
 
   pid_t pid_ = -1;
-  int stdout_ = -1;
-  std::string output_;
-  std::size_t consumed_ = 0;
   std::optional<int> status_;
-  std::string error_;
+  std::string startError_;
+  Capture out_;
+  Capture err_;
+  std::size_t consumed_ = 0;  // of out_.text, by ReadLine
 };

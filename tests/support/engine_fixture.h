@@ -9,6 +9,7 @@
 
 #include "engine/main_window.h"
 #include "support/fake_links.h"
+#include "support/temp_files.h"
 #include "support/test_host.h"
 
 // Bytes as upper-case hexadecimal pairs separated by blanks: "3F 56 0D".

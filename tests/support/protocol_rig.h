@@ -9,6 +9,7 @@
 
 #include "engine/main_window.h"
 #include "support/fake_links.h"
+#include "support/temp_files.h"
 #include "support/test_host.h"
 
 // Two records with different checksums (E7 and CE), then the end record.

@@ -4,9 +4,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace {
@@ -134,29 +131,4 @@ bool CTestHost::RunUntil(const std::function<bool()>& pred, std::int64_t maxVirt
     Advance(nextDue - nowMs_);
   }
   return true;
-}
-
-CTempDir::CTempDir() {
-  std::string templ = (std::filesystem::temp_directory_path() / "flash-test-XXXXXX").string();
-  if (::mkdtemp(templ.data()) == nullptr) std::abort();
-  path_ = templ;
-}
-
-CTempDir::~CTempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
-std::string CTempDir::Write(const std::string& name, std::string_view content) const {
-  const std::string path = (path_ / name).string();
-  std::ofstream out(path, std::ios::binary);
-  out.write(content.data(), static_cast<std::streamsize>(content.size()));
-  return path;
-}
-
-std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  return buffer.str();
 }

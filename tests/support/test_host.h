@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <deque>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -85,21 +84,3 @@ class CTestHost : public IHost {
   std::deque<std::tuple<unsigned, std::uint32_t, std::uint32_t>> posted_;
   std::map<int, std::function<void()>> watched_;
 };
-
-// A fresh temporary folder, removed at destruction.
-class CTempDir {
- public:
-  CTempDir();
-  ~CTempDir();
-  CTempDir(const CTempDir&) = delete;
-  CTempDir& operator=(const CTempDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-  // Writes a file in the folder and returns its path.
-  std::string Write(const std::string& name, std::string_view content) const;
-
- private:
-  std::filesystem::path path_;
-};
-
-std::string ReadFileBytes(const std::string& path);
