@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/radio_sim_process.h"
 #include "support/temp_files.h"
 
 namespace fs = std::filesystem;
@@ -33,7 +34,6 @@ using namespace std::chrono_literals;
 namespace {
 
 const fs::path kRufFlash = fs::path(FLASH_BINARY_DIR) / "src/app/ruf-flash";
-const fs::path kRadioSim = fs::path(FLASH_BINARY_DIR) / "tools/radio-sim";
 const fs::path kSamples = fs::path(FLASH_SOURCE_DIR) / "samples";
 const std::string kDemo = (kSamples / "720-demo.ruf").string();
 const std::string kOther = (kSamples / "720-other.ruf").string();
@@ -230,18 +230,16 @@ class Bench {
  public:
   explicit Bench(Link link) : link_(link), dir_("cli-e2e-" + LinkName(link), CTempDir::kKeepWhenFailed) {}
   ~Bench() {
-    if (radio_) {
-      radio_->Signal(SIGTERM);
-      radio_->Wait(kStartBound);
-    }
+    if (radio_) radio_->Stop(kStartBound);
   }
 
   const fs::path& Dir() const { return dir_.path(); }
   Link GetLink() const { return link_; }
 
   ::testing::AssertionResult StartRadio(std::vector<std::string> extra = {}) {
+    ::testing::AssertionResult started = ::testing::AssertionFailure();
     for (int attempt = 0; attempt < 5; ++attempt) {
-      std::vector<std::string> argv{kRadioSim.string()};
+      std::vector<std::string> argv;
       if (link_ == Link::Pty) {
         argv.insert(argv.end(), {"--pty", (Dir() / "radio").string()});
       } else {
@@ -252,21 +250,15 @@ class Bench {
       }
       argv.insert(argv.end(), {"--log", (Dir() / "radio.log").string()});
       argv.insert(argv.end(), extra.begin(), extra.end());
-      radio_ = std::make_unique<CChildProcess>();
-      if (!radio_->Start(argv, {Dir(), CChildProcess::Sink::File(Dir() / "radio.out"),
-                                CChildProcess::Sink::File(Dir() / "radio.err")}))
-        return ::testing::AssertionFailure() << radio_->StartError();
-      const auto ready = WaitForFile(
-          Dir() / "radio.out",
-          [&](const std::string& text) { return Contains(text, "radio-sim ready") || radio_->Wait(0ms).has_value(); },
-          kStartBound);
-      if (ready && Contains(*ready, "radio-sim ready")) return ::testing::AssertionSuccess();
-      radio_->Signal(SIGKILL);
-      radio_->Wait(kStartBound);
+      radio_ = std::make_unique<CRadioSimProcess>();
+      started = radio_->Start(argv, kStartBound,
+                              {Dir(), CChildProcess::Sink::Buffer(), CChildProcess::Sink::File(Dir() / "radio.err")});
+      if (started) return started;
+      radio_->Kill(kStartBound);
       // Over UDP another program may have taken the port meanwhile: pick again.
       if (link_ == Link::Pty) break;
     }
-    return ::testing::AssertionFailure() << "radio-sim not ready: " << ReadFileBytes(Dir() / "radio.err");
+    return started << "\nits standard error: " << RadioErrors();
   }
 
   // A command that gets no answer (a cancel) may still wait in the radio's
@@ -281,8 +273,7 @@ class Bench {
   // only after this.
   std::optional<int> StopRadio() {
     if (!radio_) return std::nullopt;
-    radio_->Signal(SIGTERM);
-    const std::optional<int> status = radio_->Wait(kStartBound);
+    const std::optional<int> status = radio_->Stop(kStartBound);
     radio_.reset();
     return status;
   }
@@ -330,7 +321,7 @@ class Bench {
   Link link_;
   CTempDir dir_;
   int port_ = 0;
-  std::unique_ptr<CChildProcess> radio_;
+  std::unique_ptr<CRadioSimProcess> radio_;
 };
 
 std::string InterfaceLine(Link link) {

@@ -4,12 +4,10 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
@@ -21,8 +19,7 @@
 
 #include "datagram_passcode.h"
 #include "simulated_radio.h"
-
-extern char** environ;
+#include "support/radio_sim_process.h"
 
 namespace {
 
@@ -525,57 +522,15 @@ class RadioSimProgramTest : public ::testing::Test {
   // A guard against a hung program, not a measure of speed.
   static constexpr int kGuardMs = 10000;
 
-  void TearDown() override {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-
-  static std::string ProgramPath() {
-    const char* dir = std::getenv("FLASH_BIN_DIR");
-    return std::string(dir != nullptr ? dir : FLASH_BINARY_DIR) + "/tools/radio-sim";
-  }
-
-  // Starts the program and returns its ready line.
-  std::string Start(const std::vector<std::string>& args) {
-    int out[2];
-    if (::pipe(out) != 0) return {};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::vector<std::string> all = {ProgramPath()};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const int rc = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    if (rc != 0) pid_ = -1;
-    std::string line;
-    pollfd fd{out[0], POLLIN, 0};
-    char c = 0;
-    while (rc == 0 && ::poll(&fd, 1, kGuardMs) == 1 && ::read(out[0], &c, 1) == 1 && c != '\n') line += c;
-    ::close(out[0]);
-    return line;
-  }
-
-  int Stop() {
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
-  pid_t pid_ = -1;
+  CRadioSimProcess radio_;
 };
 
 TEST_F(RadioSimProgramTest, AnswersTheVersionQueryOverUdp) {
-  if (::access(ProgramPath().c_str(), X_OK) != 0) GTEST_SKIP() << "radio-sim is not built at " << ProgramPath();
-  const std::string ready = Start({"--udp", "127.0.0.1:0", "--passcode", "4660", "--model", "740"});
+  if (!CRadioSimProcess::IsBuilt())
+    GTEST_SKIP() << "radio-sim is not built at " << CRadioSimProcess::ProgramPath();
+  ASSERT_TRUE(radio_.Start({"--udp", "127.0.0.1:0", "--passcode", "4660", "--model", "740"},
+                           std::chrono::milliseconds(kGuardMs)));
+  const std::string& ready = radio_.ReadyLine();
   const std::string prefix = "radio-sim ready: udp 127.0.0.1:";
   ASSERT_EQ(ready.rfind(prefix, 0), 0u) << ready;
   const int port = std::atoi(ready.c_str() + prefix.size());
@@ -599,7 +554,7 @@ TEST_F(RadioSimProgramTest, AnswersTheVersionQueryOverUdp) {
   const ssize_t n = ::recv(sock, reply, sizeof reply, 0);
   ::close(sock);
   EXPECT_EQ(std::string(reply, n > 0 ? static_cast<std::size_t>(n) : 0), "VER 1234 740\r");
-  EXPECT_EQ(Stop(), 0);
+  EXPECT_EQ(radio_.Stop(std::chrono::milliseconds(kGuardMs)), 0);
 }
 
 }  // namespace

@@ -2,11 +2,9 @@
 // the real serial driver, the main window on the test host, and a simulated
 // radio that keeps what it is sent and dumps its flash when told to stop.
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <map>
@@ -17,7 +15,7 @@
 
 #include "comms/serial/serial_wnd_adapter.h"
 #include "engine/main_window.h"
-#include "support/child_process.h"
+#include "support/radio_sim_process.h"
 #include "support/fake_links.h"
 #include "support/temp_files.h"
 #include "support/test_host.h"
@@ -25,13 +23,8 @@
 namespace {
 
 // Bounds on real-time waits; a healthy run needs a small part of them.
-constexpr int kStartGuardMs = 10000;
+constexpr std::chrono::milliseconds kStartGuard(10000);
 constexpr int kOperationGuardMs = 60000;
-
-std::string RadioSimPath() {
-  const char* dir = std::getenv("FLASH_BIN_DIR");
-  return std::string(dir != nullptr ? dir : FLASH_BINARY_DIR) + "/tools/radio-sim";
-}
 
 unsigned HexValue(const std::string& text, std::size_t at, std::size_t digits) {
   return static_cast<unsigned>(std::stoul(text.substr(at, digits), nullptr, 16));
@@ -67,8 +60,8 @@ std::string ImageOfIntelHex(const std::string& fileText) {
 }
 
 TEST(SerialEndToEnd, ProgramThenVerifyLeavesTheFilesDataInTheRadiosFlash) {
-  const std::string program = RadioSimPath();
-  if (::access(program.c_str(), X_OK) != 0) GTEST_SKIP() << "radio-sim is not built at " << program;
+  if (!CRadioSimProcess::IsBuilt())
+    GTEST_SKIP() << "radio-sim is not built at " << CRadioSimProcess::ProgramPath();
   const std::string sample = FLASH_SOURCE_DIR "/samples/720-demo.ruf";
   const std::string expectedImage = ImageOfIntelHex(ReadFileBytes(sample));
   ASSERT_FALSE(expectedImage.empty()) << sample;
@@ -76,9 +69,8 @@ TEST(SerialEndToEnd, ProgramThenVerifyLeavesTheFilesDataInTheRadiosFlash) {
   CTempDir dir;
   const std::string link = dir / "radio";
   const std::string dump = dir / "flash.bin";
-  CChildProcess radio;
-  ASSERT_TRUE(radio.Start({program, "--pty", link, "--dump", dump})) << radio.StartError();
-  ASSERT_TRUE(radio.WaitForLine("radio-sim ready:", std::chrono::milliseconds(kStartGuardMs))) << radio.Output();
+  CRadioSimProcess radio;
+  ASSERT_TRUE(radio.Start({"--pty", link, "--dump", dump}, kStartGuard));
 
   // Declared after the radio, so the port closes before radio-sim is stopped
   // for good, and before the host that the worker posts to.
@@ -111,7 +103,7 @@ TEST(SerialEndToEnd, ProgramThenVerifyLeavesTheFilesDataInTheRadiosFlash) {
   EXPECT_EQ(w.updateSession.failureFlag, 0);
 
   // radio-sim writes its flash when it is told to stop.
-  ASSERT_EQ(radio.Stop(SIGTERM, std::chrono::milliseconds(kStartGuardMs)), std::optional<int>(0));
+  ASSERT_EQ(radio.Stop(kStartGuard), std::optional<int>(0));
   const std::string image = ReadFileBytes(dump);
   ASSERT_EQ(image.size(), expectedImage.size());
   EXPECT_TRUE(image == expectedImage) << "the dumped flash differs from the file's data";

@@ -5,12 +5,12 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -21,7 +21,7 @@
 
 #include "comms/udp/radio_socket.h"
 #include "engine/main_window.h"
-#include "support/child_process.h"
+#include "support/radio_sim_process.h"
 #include "support/fake_links.h"
 #include "support/temp_files.h"
 #include "support/test_host.h"
@@ -32,13 +32,8 @@ constexpr const char* kProgramAddress = "127.0.0.1";
 constexpr const char* kRadioAddress = "127.0.0.2";
 constexpr int kPasscode = 4660;
 // Guards against a hang, not measures of speed: the radio is a real process.
-constexpr int kStartGuardMs = 10000;
+constexpr std::chrono::milliseconds kStartGuard(10000);
 constexpr int kOperationGuardMs = 60000;
-
-std::string RadioSimPath() {
-  const char* dir = std::getenv("FLASH_BIN_DIR");
-  return std::string(dir != nullptr ? dir : FLASH_BINARY_DIR) + "/tools/radio-sim";
-}
 
 bool PortFree(const char* ip, int port) {
   const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -88,26 +83,25 @@ int CountLines(const std::string& text, std::string_view marker) {
 }
 
 TEST(UdpEndToEnd, ProgramThenVerifyOverUdpLeavesTheFilesDataInFlash) {
-  if (::access(RadioSimPath().c_str(), X_OK) != 0) GTEST_SKIP() << "radio-sim is not built at " << RadioSimPath();
+  if (!CRadioSimProcess::IsBuilt())
+    GTEST_SKIP() << "radio-sim is not built at " << CRadioSimProcess::ProgramPath();
   CTempDir dir;
   const std::string dump = dir / "flash.bin";
   const std::string commandLog = dir / "commands.txt";
 
   // The radio takes a free port on its address; the program binds the same
   // port on its own, so that port must be free there too.
-  CChildProcess radio;
+  CRadioSimProcess radio;
   int port = 0;
   for (int attempt = 0; attempt < 5 && port == 0; ++attempt) {
-    if (radio.Running()) radio.Stop(SIGTERM, std::chrono::milliseconds(kStartGuardMs));
-    ASSERT_TRUE(radio.Start({RadioSimPath(), "--udp", std::string(kRadioAddress) + ":0", "--passcode",
-                                             std::to_string(kPasscode), "--model", "720", "--dump", dump,
-                                             "--log", commandLog}))
-        << radio.StartError();
+    if (radio.Running()) radio.Stop(kStartGuard);
+    ASSERT_TRUE(radio.Start({"--udp", std::string(kRadioAddress) + ":0", "--passcode", std::to_string(kPasscode),
+                             "--model", "720", "--dump", dump, "--log", commandLog},
+                            kStartGuard));
     const std::string prefix = std::string("radio-sim ready: udp ") + kRadioAddress + ":";
-    const std::optional<std::string> ready = radio.WaitForLine("radio-sim ready:", std::chrono::milliseconds(kStartGuardMs));
-    ASSERT_TRUE(ready.has_value()) << radio.Output();
-    ASSERT_EQ(ready->rfind(prefix, 0), 0u) << *ready;
-    const int candidate = std::atoi(ready->c_str() + prefix.size());
+    const std::string& ready = radio.ReadyLine();
+    ASSERT_EQ(ready.rfind(prefix, 0), 0u) << ready;
+    const int candidate = std::atoi(ready.c_str() + prefix.size());
     if (candidate > 0 && PortFree(kProgramAddress, candidate)) port = candidate;
   }
   ASSERT_NE(port, 0) << "no port free on both loopback addresses";
@@ -142,7 +136,7 @@ TEST(UdpEndToEnd, ProgramThenVerifyOverUdpLeavesTheFilesDataInFlash) {
   EXPECT_TRUE(host.messageBoxes.empty());
   EXPECT_NE(verifyTrace.find("FailureFlag=0 Total Errors=0"), std::string::npos) << verifyTrace;
 
-  ASSERT_EQ(radio.Stop(SIGTERM, std::chrono::milliseconds(kStartGuardMs)), 0) << radio.Output();
+  ASSERT_EQ(radio.Stop(kStartGuard), 0);
   // The radio ignores a datagram with another passcode: every command sent
   // (one traffic-log line each) was one that it took.
   const int sent = CountLines(programTrace, " R< ") + CountLines(verifyTrace, " R< ");
