@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/expected_image.h"
 #include "support/radio_sim_process.h"
 #include "support/temp_files.h"
 
@@ -171,8 +172,8 @@ std::vector<std::string> StartingWith(const std::vector<std::string>& list, cons
 // The data records of a RUF file (Intel-HEX type 00), as their text lines.
 std::vector<std::string> DataRecords(const std::string& path) {
   std::vector<std::string> out;
-  for (const std::string& line : Lines(ReadFileBytes(path)))
-    if (line.size() > 9 && line[0] == ':' && line.compare(7, 2, "00") == 0) out.push_back(line);
+  for (const std::string& record : IntelHexRecords(ReadFileBytes(path)))
+    if (record.size() > 9 && record.compare(7, 2, "00") == 0) out.push_back(record);
   return out;
 }
 
@@ -536,8 +537,7 @@ TEST_P(CliOnLink, FlashImageEqualsSrecCatOfTheFile) {
   const fs::path reference = bench.Dir() / "reference.bin";
   {
     std::string records;
-    for (const std::string& line : Lines(ReadFileBytes(kDemo)))
-      if (StartsWith(line, ":")) records += line + "\n";
+    for (const std::string& record : IntelHexRecords(ReadFileBytes(kDemo))) records += record + "\n";
     std::FILE* f = std::fopen(hex.c_str(), "w");
     ASSERT_NE(f, nullptr);
     std::fputs(records.c_str(), f);
@@ -559,6 +559,8 @@ TEST_P(CliOnLink, FlashImageEqualsSrecCatOfTheFile) {
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(actual.size(), expected.size());
   EXPECT_TRUE(actual == expected) << "the flash image differs from srec_cat's";
+  // The image the other end-to-end tests expect is srec_cat's too.
+  EXPECT_TRUE(ExpectedFlashImage(kDemo) == expected) << "ExpectedFlashImage differs from srec_cat";
 }
 
 // Ctrl-C during a slow run stops it at once and says so in "comms.txt".

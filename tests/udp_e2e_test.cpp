@@ -12,8 +12,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
-#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -21,8 +19,9 @@
 
 #include "comms/udp/radio_socket.h"
 #include "engine/main_window.h"
-#include "support/radio_sim_process.h"
+#include "support/expected_image.h"
 #include "support/fake_links.h"
+#include "support/radio_sim_process.h"
 #include "support/temp_files.h"
 #include "support/test_host.h"
 
@@ -44,34 +43,6 @@ bool PortFree(const char* ip, int port) {
   const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
   if (fd >= 0) ::close(fd);
   return bound;
-}
-
-unsigned HexByte(const std::string& text, std::size_t at) {
-  return static_cast<unsigned>(std::stoul(text.substr(at, 2), nullptr, 16));
-}
-
-// The flash image that the file's Intel-HEX records describe: from the lowest
-// address written to the highest, gaps 0xFF. An extended segment address
-// record (type 02) sets the base to its value times 16.
-Bytes ExpectedImage(const std::string& rufPath) {
-  std::ifstream in(rufPath);
-  std::map<std::uint32_t, std::uint8_t> bytes;
-  std::uint32_t base = 0;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.empty() || line[0] != ':') continue;
-    const unsigned count = HexByte(line, 1);
-    const unsigned offset = HexByte(line, 3) << 8 | HexByte(line, 5);
-    const unsigned type = HexByte(line, 7);
-    if (type == 0x02) base = (HexByte(line, 9) << 8 | HexByte(line, 11)) * 16;
-    if (type != 0x00) continue;
-    for (unsigned i = 0; i < count; ++i)
-      bytes[base + ((offset + i) & 0xFFFF)] = static_cast<std::uint8_t>(HexByte(line, 9 + 2 * i));
-  }
-  if (bytes.empty()) return {};
-  Bytes image(bytes.rbegin()->first - bytes.begin()->first + 1, 0xFF);
-  for (const auto& [address, value] : bytes) image[address - bytes.begin()->first] = value;
-  return image;
 }
 
 int CountLines(const std::string& text, std::string_view marker) {
@@ -143,11 +114,11 @@ TEST(UdpEndToEnd, ProgramThenVerifyOverUdpLeavesTheFilesDataInFlash) {
   EXPECT_GT(sent, 57);
   EXPECT_EQ(CountLines(ReadFileBytes(commandLog), ""), sent);
 
-  const Bytes expected = ExpectedImage(rufPath);
+  const std::string expected = ExpectedFlashImage(rufPath);
   ASSERT_FALSE(expected.empty());
   const std::string flash = ReadFileBytes(dump);
   EXPECT_EQ(flash.size(), expected.size());
-  EXPECT_TRUE(flash == std::string(expected.begin(), expected.end())) << "the flash differs from the file's data";
+  EXPECT_TRUE(flash == expected) << "the flash differs from the file's data";
 }
 
 }  // namespace
