@@ -26,6 +26,7 @@
 
 #include "support/child_process.h"
 #include "support/expected_image.h"
+#include "support/pty_pair.h"
 #include "support/radio_sim_process.h"
 #include "support/temp_files.h"
 
@@ -633,11 +634,9 @@ TEST_P(CliOnLink, SettingsComeFromUpdateIniWhichStaysUntouched) {
 TEST(CliOnTerminal, ProgressBarIsRedrawnInPlaceAndErasedBeforeTheOutcome) {
   Bench bench(Link::Pty);
   ASSERT_TRUE(bench.StartRadio({"--delay-ms", "2"}));
-  const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-  ASSERT_GE(master, 0);
-  ASSERT_EQ(::grantpt(master), 0);
-  ASSERT_EQ(::unlockpt(master), 0);
-  const std::string terminal = ::ptsname(master);
+  CPtyPair pty;
+  ASSERT_TRUE(pty.IsOpen()) << pty.Error();
+  const std::string terminal = pty.SlavePath();
   // Held open here too, so that the end of ruf-flash does not end the
   // terminal before everything is read.
   const int slave = ::open(terminal.c_str(), O_RDWR | O_NOCTTY);
@@ -651,19 +650,15 @@ TEST(CliOnTerminal, ProgressBarIsRedrawnInPlaceAndErasedBeforeTheOutcome) {
                                  CChildProcess::Sink::File(terminal)}))
       << flash.StartError();
   std::string err;
-  auto drain = [&] {
-    char chunk[4096];
-    for (ssize_t n; (n = ::read(master, chunk, sizeof chunk)) > 0;) err.append(chunk, static_cast<std::size_t>(n));
-  };
   std::optional<int> status;
   for (const auto deadline = std::chrono::steady_clock::now() + kRunBound;
        !status && std::chrono::steady_clock::now() < deadline;) {
-    drain();
+    err += pty.ReadAvailable();
     status = flash.Wait(10ms);
   }
-  drain();
+  err += pty.ReadAvailable();
   ::close(slave);
-  ::close(master);
+  pty.CloseMaster();
 
   EXPECT_EQ(status, 0);
   const std::string erase = "\r\033[K";

@@ -2,16 +2,10 @@
 // program uses (CSerialWndAdapter seen as ISerialLink), on a pseudo-terminal
 // whose master side plays the radio.
 
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -22,6 +16,7 @@
 #include "comms/serial/serial_link.h"
 #include "comms/serial/serial_wnd_adapter.h"
 #include "platform/window_message.h"
+#include "support/pty_pair.h"
 
 namespace {
 
@@ -31,44 +26,10 @@ using namespace std::chrono_literals;
 constexpr auto kMustHappen = 3s;
 // How long to watch for a notification that must not come.
 constexpr auto kQuietPeriod = 300ms;
-constexpr std::size_t kMaxPtyName = 128;
 // What the link opening uses.
 constexpr std::uint32_t kLinkQueueSize = 2048;
 constexpr std::uint32_t kLinkEventMask = kEvErr | kEvRxFlag;
 constexpr std::uint8_t kCarriageReturn = 13;
-
-class CPty {
- public:
-  CPty() {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    char name[kMaxPtyName] = {};
-    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0 ||
-        ::ptsname_r(master_, name, sizeof name) != 0) {
-      error_ = errno;
-      return;
-    }
-    slavePath_ = name;
-  }
-  ~CPty() { CloseMaster(); }
-  CPty(const CPty&) = delete;
-  CPty& operator=(const CPty&) = delete;
-
-  bool IsOpen() const { return !slavePath_.empty(); }
-  std::string Error() const { return std::strerror(error_); }
-  const std::string& SlavePath() const { return slavePath_; }
-  void Write(std::string_view bytes) {
-    ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
-  void CloseMaster() {
-    if (master_ >= 0) ::close(master_);
-    master_ = -1;
-  }
-
- private:
-  int master_ = -1;
-  int error_ = 0;
-  std::string slavePath_;
-};
 
 // The main window as far as the worker can tell: it records what is posted.
 class CRecordingTarget : public INotifyTarget {
@@ -157,7 +118,7 @@ class SerialEventTest : public testing::Test {
     ASSERT_EQ(link_.PurgeBuffers(), kErrorSuccess);
   }
 
-  CPty pty_;
+  CPtyPair pty_;
   CRecordingTarget target_;
   CSerialWndAdapter port_;
   ISerialLink& link_ = port_;

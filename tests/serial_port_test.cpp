@@ -3,9 +3,7 @@
 // resolution and the port list on a made-up sysfs tree.
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/ioctl.h>
-#include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -24,6 +22,7 @@
 #include "comms/serial/port_list.h"
 #include "comms/serial/port_names.h"
 #include "comms/serial/serial_port.h"
+#include "support/pty_pair.h"
 
 namespace fs = std::filesystem;
 
@@ -33,66 +32,8 @@ namespace {
 constexpr std::uint32_t kMustHappenMs = 3000;
 // A time-out that is expected to run out.
 constexpr std::uint32_t kRunsOutMs = 100;
-constexpr std::size_t kMaxPtyName = 128;
 constexpr std::uint8_t kXoff = 0x13;
 constexpr std::uint8_t kXon = 0x11;
-
-// The master side of a pseudo-terminal.
-class CPty {
- public:
-  CPty() {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
-      error_ = errno;
-      return;
-    }
-    char name[kMaxPtyName] = {};
-    if (::ptsname_r(master_, name, sizeof name) != 0) {
-      error_ = errno;
-      return;
-    }
-    slavePath_ = name;
-  }
-  ~CPty() { CloseMaster(); }
-  CPty(const CPty&) = delete;
-  CPty& operator=(const CPty&) = delete;
-
-  bool IsOpen() const { return !slavePath_.empty(); }
-  std::string Error() const { return std::strerror(error_); }
-  const std::string& SlavePath() const { return slavePath_; }
-  int Master() const { return master_; }
-
-  void Write(std::string_view bytes) {
-    ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
-  // What the driver wrote, up to size bytes, waiting at most waitMs for each.
-  std::string Read(std::size_t size, int waitMs = kMustHappenMs) {
-    std::string got;
-    while (got.size() < size) {
-      pollfd pfd{master_, POLLIN, 0};
-      if (::poll(&pfd, 1, waitMs) <= 0) break;
-      char buffer[256];
-      const ssize_t n = ::read(master_, buffer, std::min(sizeof buffer, size - got.size()));
-      if (n <= 0) break;
-      got.append(buffer, static_cast<std::size_t>(n));
-    }
-    return got;
-  }
-  termios SlaveSettings() const {
-    termios settings{};
-    ::tcgetattr(master_, &settings);  // on Linux this reads the slave's settings
-    return settings;
-  }
-  void CloseMaster() {
-    if (master_ >= 0) ::close(master_);
-    master_ = -1;
-  }
-
- private:
-  int master_ = -1;
-  int error_ = 0;
-  std::string slavePath_;
-};
 
 std::span<const std::uint8_t> Bytes(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
@@ -117,7 +58,7 @@ class SerialPortTest : public testing::Test {
         << DescribeSerialError(port_.LastError());
   }
 
-  CPty pty_;
+  CPtyPair pty_;
   CSerialPort port_;
 };
 
