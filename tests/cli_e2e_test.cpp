@@ -3,12 +3,8 @@
 // output, the one-line messages on standard error, "comms.txt", and what the
 // radio received and holds afterwards.
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <stdlib.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -26,6 +22,7 @@
 
 #include "support/child_process.h"
 #include "support/expected_image.h"
+#include "support/loopback_udp.h"
 #include "support/pty_pair.h"
 #include "support/radio_sim_process.h"
 #include "support/temp_files.h"
@@ -45,9 +42,6 @@ const std::string kDemo740 = (kSamples / "740-demo.ruf").string();
 // near them.
 constexpr auto kStartBound = 20s;
 constexpr auto kRunBound = 60s;
-
-constexpr const char* kRadioAddress = "127.0.0.2";
-constexpr const char* kLocalAddress = "127.0.0.1";
 
 // The outcome lines on standard error.
 constexpr const char* kUpdateDone = "Flash Update Successfuly Completed !";
@@ -183,22 +177,9 @@ std::vector<std::string> DataRecords(const std::string& path) {
 // free port on the first, so parallel tests do not meet.
 std::optional<int> FreePortPair() {
   for (int attempt = 0; attempt < 50; ++attempt) {
-    const int a = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const int b = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    ::inet_pton(AF_INET, kLocalAddress, &addr.sin_addr);
-    socklen_t len = sizeof addr;
-    int port = -1;
-    if (::bind(a, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        ::getsockname(a, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-      port = ntohs(addr.sin_port);
-      ::inet_pton(AF_INET, kRadioAddress, &addr.sin_addr);
-      if (::bind(b, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) port = -1;
-    }
-    ::close(a);
-    ::close(b);
-    if (port > 0) return port;
+    const CPlainSocket program(kProgramAddress, 0);
+    const int port = program.Port();
+    if (port > 0 && PortFree(kRadioAddress, port)) return port;
   }
   return std::nullopt;
 }
@@ -286,7 +267,7 @@ class Bench {
 
   std::vector<std::string> LinkArgs() const {
     if (link_ == Link::Pty) return {"--port", (Dir() / "radio").string()};
-    return {"--udp", std::string(kRadioAddress) + ":" + std::to_string(port_), "--bind", kLocalAddress};
+    return {"--udp", std::string(kRadioAddress) + ":" + std::to_string(port_), "--bind", kProgramAddress};
   }
 
   std::unique_ptr<CChildProcess> StartFlash(std::vector<std::string> args, bool withLink = true) {
@@ -614,7 +595,7 @@ TEST_P(CliOnLink, SettingsComeFromUpdateIniWhichStaysUntouched) {
   // No option names the radio or error checking: all of it is the file's.
   // The local address has no key in the file.
   std::vector<std::string> args{"program", kDemo};
-  if (GetParam() == Link::Udp) args.insert(args.end(), {"--bind", kLocalAddress});
+  if (GetParam() == Link::Udp) args.insert(args.end(), {"--bind", kProgramAddress});
   const FlashRun fromFile = bench.Flash(args, false);
   EXPECT_EQ(fromFile.status, 0) << fromFile.err;
   EXPECT_EQ(fromFile.err, std::string(kUpdateDone) + "\n");
@@ -693,19 +674,15 @@ TEST(CliOnTerminal, ProgressBarIsRedrawnInPlaceAndErasedBeforeTheOutcome) {
 TEST(CliWithoutRadio, UdpPortTakenIsRefused) {
   const std::optional<int> port = FreePortPair();
   ASSERT_TRUE(port);
-  const int holder = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<std::uint16_t>(*port));
-  ::inet_pton(AF_INET, kLocalAddress, &addr.sin_addr);
-  ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  auto holder = std::make_unique<CPlainSocket>(kProgramAddress, *port);
+  ASSERT_TRUE(holder->IsBound());
 
   Bench bench(Link::Udp);
   const FlashRun run = bench.Flash({"program", kDemo, "--check-errors", "--udp",
                                     std::string(kRadioAddress) + ":" + std::to_string(*port), "--bind",
-                                    kLocalAddress},
+                                    kProgramAddress},
                                    false);
-  ::close(holder);
+  holder.reset();
   EXPECT_EQ(run.status, 3);
   EXPECT_TRUE(Contains(run.err, "Socket Create")) << run.err;
   EXPECT_TRUE(run.comms.sent.empty());

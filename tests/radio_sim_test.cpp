@@ -1,12 +1,6 @@
 // The simulated radio: what it answers, what lands in its flash, how it cuts a
 // serial stream into commands, and the faults it is asked to show.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -19,6 +13,7 @@
 
 #include "datagram_passcode.h"
 #include "simulated_radio.h"
+#include "support/loopback_udp.h"
 #include "support/radio_sim_process.h"
 
 namespace {
@@ -536,24 +531,14 @@ TEST_F(RadioSimProgramTest, AnswersTheVersionQueryOverUdp) {
   const int port = std::atoi(ready.c_str() + prefix.size());
   ASSERT_GT(port, 0);
 
-  const int sock = ::socket(AF_INET, SOCK_DGRAM, 0);
-  ASSERT_GE(sock, 0);
-  sockaddr_in radio{};
-  radio.sin_family = AF_INET;
-  radio.sin_port = htons(static_cast<std::uint16_t>(port));
-  radio.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const CPlainSocket program("127.0.0.1", 0);
+  ASSERT_TRUE(program.IsBound());
   // A wrong passcode first: a radio ignores it, so the only reply is to the second.
-  for (const Bytes& datagram : {Concat({{0x00, 0x01}, Text("ZZ\r")}), Concat({{0x12, 0x34}, kVersion})}) {
-    ASSERT_EQ(::sendto(sock, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&radio),
-                       sizeof radio),
-              static_cast<ssize_t>(datagram.size()));
-  }
-  pollfd fd{sock, POLLIN, 0};
-  ASSERT_EQ(::poll(&fd, 1, kGuardMs), 1) << "no reply";
-  char reply[64] = {};
-  const ssize_t n = ::recv(sock, reply, sizeof reply, 0);
-  ::close(sock);
-  EXPECT_EQ(std::string(reply, n > 0 ? static_cast<std::size_t>(n) : 0), "VER 1234 740\r");
+  for (const Bytes& datagram : {Concat({{0x00, 0x01}, Text("ZZ\r")}), Concat({{0x12, 0x34}, kVersion})})
+    ASSERT_NO_FATAL_FAILURE(program.SendTo("127.0.0.1", port, datagram));
+  const std::optional<Bytes> reply = program.Receive(kGuardMs);
+  ASSERT_TRUE(reply.has_value()) << "no reply";
+  EXPECT_EQ(AsString(*reply), "VER 1234 740\r");
   EXPECT_EQ(radio_.Stop(std::chrono::milliseconds(kGuardMs)), 0);
 }
 

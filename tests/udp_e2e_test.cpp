@@ -3,11 +3,6 @@
 // port, errors checked. Programming then verifying a sample file must leave
 // the radio's flash holding exactly the file's data.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -21,29 +16,17 @@
 #include "engine/main_window.h"
 #include "support/expected_image.h"
 #include "support/fake_links.h"
+#include "support/loopback_udp.h"
 #include "support/radio_sim_process.h"
 #include "support/temp_files.h"
 #include "support/test_host.h"
 
 namespace {
 
-constexpr const char* kProgramAddress = "127.0.0.1";
-constexpr const char* kRadioAddress = "127.0.0.2";
 constexpr int kPasscode = 4660;
 // Guards against a hang, not measures of speed: the radio is a real process.
 constexpr std::chrono::milliseconds kStartGuard(10000);
 constexpr int kOperationGuardMs = 60000;
-
-bool PortFree(const char* ip, int port) {
-  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  ::inet_pton(AF_INET, ip, &a.sin_addr);
-  const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
-  if (fd >= 0) ::close(fd);
-  return bound;
-}
 
 int CountLines(const std::string& text, std::string_view marker) {
   int n = 0;
@@ -83,14 +66,8 @@ TEST(UdpEndToEnd, ProgramThenVerifyOverUdpLeavesTheFilesDataInFlash) {
   CMainWindow w(host, serial, socket);
   host.Attach(&w);
   host.cwd = dir.path().string();
-  CommSettings& c = w.commSettings;
-  c.useSerial = 0;
-  c.useEthernet = 1;
-  c.ipAddress = kRadioAddress;
-  c.udpPort = port;
-  c.passcode = kPasscode;
-  c.localBindAddress = kProgramAddress;
-  c.ignoreErrors = 0;
+  UseLoopbackUdp(w.commSettings, port, kPasscode);
+  w.commSettings.ignoreErrors = 0;
   const std::string rufPath = FLASH_SOURCE_DIR "/samples/720-demo.ruf";
   host.chosenFile = rufPath;
 

@@ -3,12 +3,6 @@
 // loopback addresses. Opening and reusing the link, a port held elsewhere,
 // what reaches the parser, receive errors and the close at the end.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -24,13 +18,12 @@
 #include "engine/main_window.h"
 #include "platform/text.h"
 #include "support/fake_links.h"
+#include "support/loopback_udp.h"
 #include "support/temp_files.h"
 #include "support/test_host.h"
 
 namespace {
 
-constexpr const char* kProgramAddress = "127.0.0.1";
-constexpr const char* kRadioAddress = "127.0.0.2";
 constexpr const char* kStrangerAddress = "127.0.0.3";
 constexpr const char* kMovedRadioAddress = "127.0.0.4";
 constexpr int kPasscode = 0x1234;
@@ -38,65 +31,6 @@ constexpr int kPasscode = 0x1234;
 constexpr int kGuardMs = 5000;
 
 Bytes Text(std::string_view text) { return Bytes(text.begin(), text.end()); }
-
-sockaddr_in Address(const char* ip, int port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  ::inet_pton(AF_INET, ip, &a.sin_addr);
-  return a;
-}
-
-// A plain datagram socket: the radio, a stranger, or a program holding a port.
-class CPlainSocket {
- public:
-  CPlainSocket(const char* ip, int port) {
-    fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in local = Address(ip, port);
-    if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-      ::close(fd_);
-      fd_ = -1;
-    }
-  }
-  ~CPlainSocket() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  CPlainSocket(const CPlainSocket&) = delete;
-  CPlainSocket& operator=(const CPlainSocket&) = delete;
-
-  bool IsBound() const { return fd_ >= 0; }
-  int Port() const {
-    sockaddr_in bound{};
-    socklen_t length = sizeof bound;
-    if (fd_ < 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&bound), &length) != 0) return 0;
-    return ntohs(bound.sin_port);
-  }
-  void SendTo(const char* ip, int port, const Bytes& bytes) const {
-    const sockaddr_in to = Address(ip, port);
-    ASSERT_EQ(::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to),
-              static_cast<ssize_t>(bytes.size()));
-  }
-  // One datagram, and who sent it as "address:port"; nullopt if none came.
-  std::optional<Bytes> Receive(int timeoutMs, std::string* sender = nullptr) const {
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, timeoutMs) != 1) return std::nullopt;
-    Bytes bytes(65536);
-    sockaddr_in from{};
-    socklen_t length = sizeof from;
-    const ssize_t n = ::recvfrom(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
-    if (n < 0) return std::nullopt;
-    bytes.resize(static_cast<std::size_t>(n));
-    if (sender != nullptr) {
-      char ip[INET_ADDRSTRLEN] = {};
-      ::inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip);
-      *sender = std::string(ip) + ":" + std::to_string(ntohs(from.sin_port));
-    }
-    return bytes;
-  }
-
- private:
-  int fd_ = -1;
-};
 
 // The real socket, counting what the program asks of it.
 class CCountingSocket : public IUdpSocket {
@@ -167,18 +101,11 @@ class UdpLinkTest : public ::testing::Test {
     // port free on its own addresses.
     for (int attempt = 0; attempt < 50 && port == 0; ++attempt) {
       radio = std::make_unique<CPlainSocket>(kRadioAddress, 0);
-      CPlainSocket probeProgram(kProgramAddress, radio->Port());
-      CPlainSocket probeMoved(kMovedRadioAddress, radio->Port());
-      if (probeProgram.IsBound() && probeMoved.IsBound()) port = radio->Port();
+      if (PortFree(kProgramAddress, radio->Port()) && PortFree(kMovedRadioAddress, radio->Port()))
+        port = radio->Port();
     }
-    CommSettings& c = w.commSettings;
-    c.useSerial = 0;
-    c.useEthernet = 1;
-    c.ipAddress = kRadioAddress;
-    c.udpPort = port;
-    c.passcode = kPasscode;
-    c.localBindAddress = kProgramAddress;
-    c.ignoreErrors = 0;
+    UseLoopbackUdp(w.commSettings, port, kPasscode);
+    w.commSettings.ignoreErrors = 0;
     host.chosenFile = dir.Write("720-x.ruf", ":03001000010203E7\r\n:00000001FF\r\n");
   }
 
@@ -436,7 +363,7 @@ TEST_F(UdpLinkTest, CloseConnectionTakesTheLinkDownInOrder) {
   radio->SendTo(kProgramAddress, port, Text("VER 1234 720\r"));
   host.RunPending();
   EXPECT_EQ(w.updateSession.radioModel, 0);
-  EXPECT_TRUE(CPlainSocket(kProgramAddress, port).IsBound());
+  EXPECT_TRUE(PortFree(kProgramAddress, port));
 }
 
 }  // namespace
