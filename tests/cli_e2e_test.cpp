@@ -26,6 +26,7 @@
 #include "support/pty_pair.h"
 #include "support/radio_sim_process.h"
 #include "support/temp_files.h"
+#include "support/text_count.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -92,12 +93,6 @@ std::string Upper(std::string s) {
 
 bool StartsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
 bool Contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
-
-std::size_t CountOf(const std::string& s, const std::string& part) {
-  std::size_t n = 0;
-  for (std::size_t at = s.find(part); at != std::string::npos; at = s.find(part, at + 1)) ++n;
-  return n;
-}
 
 // Whether every part occurs in text, each after the one before.
 ::testing::AssertionResult InOrder(const std::string& text, const std::vector<std::string>& parts) {
@@ -366,7 +361,7 @@ const std::vector<RadioCase>& RadioCases() {
                                        " Radio Update File for Merrow 720",
                                        " End Of Code Processing, Please Standby!\r\n", "57 Lines Processed in "}));
          // The log goes out once, as it grows, with nothing of stderr in it.
-         EXPECT_EQ(CountOf(run.out, "Flash Rom Update File - "), 1u);
+         EXPECT_EQ(CountOf(run.out, "Flash Rom Update File - "), 1);
          EXPECT_FALSE(Contains(run.out, kUpdateDone));
          const Traffic& t = run.comms;
          ASSERT_GE(t.sent.size(), 3u);
@@ -813,7 +808,7 @@ TEST(CliCheck, SoundAndDamagedFile) {
   const std::string lineNumber = std::to_string(damagedIndex + 1);
   EXPECT_TRUE(Contains(bad.out, "Line " + lineNumber + ": Intel-HEX data record damaged")) << bad.out;
   EXPECT_TRUE(Contains(bad.out, "(computed 95, file 96)")) << bad.out;
-  EXPECT_EQ(CountOf(bad.out, " damaged: "), 1u) << bad.out;
+  EXPECT_EQ(CountOf(bad.out, " damaged: "), 1) << bad.out;
   EXPECT_TRUE(Contains(bad.out, "Result:        DAMAGED")) << bad.out;
 
   const FlashRun missing = bench.Flash({"check", (bench.Dir() / "none.ruf").string()}, false);

@@ -4,18 +4,13 @@
 #include <gtest/gtest.h>
 
 #include "support/engine_fixture.h"
+#include "support/text_count.h"
 
 namespace {
 
 constexpr const char* kDataB = "42 03 00 10 00 01 02 03 E7 0D";
 
 struct OutcomeTest : ::testing::Test, EngineFixture {};
-
-std::size_t Count(const std::string& text, const std::string& what) {
-  std::size_t n = 0;
-  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
 
 TEST_F(OutcomeTest, CleanProgramRunEndsWithSummaryEventsAndDialog117) {
   ChooseFile("720-x.ruf", ":03001000010203E7\r\n:00000001FF\r\n");
@@ -54,7 +49,7 @@ TEST_F(OutcomeTest, VerifyWithExhaustedRetriesFailsWith121) {
   w.OnVerifyProgram();
   PassIdentification();
   for (int i = 0; i < 4; ++i) Reply(":00\r");
-  EXPECT_EQ(Count(TrafficLog(), "R< 56 03 00 10 00 01 02 03 e7 0d"), 4u);
+  EXPECT_EQ(CountOf(TrafficLog(), "R< 56 03 00 10 00 01 02 03 e7 0d"), 4);
   EXPECT_NE(TrafficLog().find("[[END OF ACTION FailureFlag=1 Total Errors=1]]\r\n"), std::string::npos);
   EXPECT_EQ(host.dialogs, std::vector<int>{kDialogVerifyFailed});
 }
@@ -106,7 +101,7 @@ TEST_F(OutcomeTest, SecondEndWhileTheDialogIsOpen) {
   const struct {
     const char* name;
     void (*again)(CMainWindow&);
-    std::size_t endOfCodeLines;
+    int endOfCodeLines;
   } cases[] = {
       {"end of processing", [](CMainWindow& w) { w.EndOfProcessing(); }, 1},
       {"continue processing", [](CMainWindow& w) { EXPECT_EQ(w.ContinueProcessing(), LineResult::EndOfFile); }, 2},
@@ -125,8 +120,8 @@ TEST_F(OutcomeTest, SecondEndWhileTheDialogIsOpen) {
     };
     f.Reply(":E7\r");
     EXPECT_EQ(f.host.dialogs, std::vector<int>{kDialogUpdateDone});
-    EXPECT_EQ(Count(f.host.logView, "1 Lines Processed in 0 Seconds\r\n"), 2u);
-    EXPECT_EQ(Count(f.host.logView, " End Of Code Processing, Please Standby!\r\n"), c.endOfCodeLines);
+    EXPECT_EQ(CountOf(f.host.logView, "1 Lines Processed in 0 Seconds\r\n"), 2);
+    EXPECT_EQ(CountOf(f.host.logView, " End Of Code Processing, Please Standby!\r\n"), c.endOfCodeLines);
     EXPECT_EQ(f.w.updateSession.outcomeShowing, 0);
   }
 }

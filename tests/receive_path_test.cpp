@@ -8,6 +8,7 @@
 
 #include "platform/text.h"
 #include "support/protocol_rig.h"
+#include "support/text_count.h"
 
 namespace {
 
@@ -19,8 +20,8 @@ TEST(ReceivePath, ReplyInOnePieceIsTracedAndParsedOnce) {
   r.Reply("VER 1234 720\r");
   r.Reply("READY\r");
   const std::string trace = r.Trace();
-  EXPECT_EQ(ProtocolRig::Count(trace, ReceiveEvent("52 45 41 44 59 0D ")), 1) << trace;
-  EXPECT_EQ(ProtocolRig::Count(trace, ProtocolRig::ReceivedLine("52 45 41 44 59 0D ")), 1);
+  EXPECT_EQ(CountOf(trace, ReceiveEvent("52 45 41 44 59 0D ")), 1) << trace;
+  EXPECT_EQ(CountOf(trace, ProtocolRig::ReceivedLine("52 45 41 44 59 0D ")), 1);
   ASSERT_EQ(r.SentCount(), 3u);
   EXPECT_EQ(r.Sent(2), kRecord1Command);
   EXPECT_EQ(r.serial.incoming.size(), 0u);
@@ -39,9 +40,9 @@ TEST(ReceivePath, TwoQueuedRepliesAreReadAsOne) {
   EXPECT_EQ(r.SentCount(), sent + 1);
   EXPECT_EQ(r.LastSent(), kRecord2Command);
   const std::string trace = r.Trace();
-  EXPECT_EQ(ProtocolRig::Count(trace, ReceiveEvent("3A 45 37 0D 3A 43 45 0D ")), 1) << trace;
-  EXPECT_EQ(ProtocolRig::Count(trace, ReceiveEvent("")), 1);
-  EXPECT_EQ(ProtocolRig::Count(trace, "I didn't understand the response"), 1);
+  EXPECT_EQ(CountOf(trace, ReceiveEvent("3A 45 37 0D 3A 43 45 0D ")), 1) << trace;
+  EXPECT_EQ(CountOf(trace, ReceiveEvent("")), 1);
+  EXPECT_EQ(CountOf(trace, "I didn't understand the response"), 1);
   EXPECT_TRUE(r.host.dialogs.empty());
 }
 
@@ -55,8 +56,8 @@ TEST(ReceivePath, OneReadTakesAtMost128BytesAndTheRestIsPurged) {
   for (int i = 0; i < 123; ++i) hex += "2E ";
   ASSERT_EQ(hex.size(), 384u);
   const std::string trace = r.Trace();
-  EXPECT_EQ(ProtocolRig::Count(trace, ReceiveEvent(hex)), 1);
-  EXPECT_EQ(ProtocolRig::Count(trace, ProtocolRig::ReceivedLine(hex)), 1);
+  EXPECT_EQ(CountOf(trace, ReceiveEvent(hex)), 1);
+  EXPECT_EQ(CountOf(trace, ProtocolRig::ReceivedLine(hex)), 1);
   EXPECT_TRUE(r.serial.incoming.empty());
   EXPECT_EQ(r.serial.purges, purges + 1);
   EXPECT_EQ(r.LastSent(), kRecord2Command);

@@ -27,6 +27,7 @@
 #include "support/fake_links.h"
 #include "support/temp_files.h"
 #include "support/test_host.h"
+#include "support/text_count.h"
 
 namespace {
 
@@ -120,12 +121,6 @@ class CPostRecordingHost : public CTestHost {
   mutable std::mutex mutex_;
   std::vector<std::uint32_t> posts_;
 };
-
-int Count(std::string_view haystack, std::string_view needle) {
-  int n = 0;
-  for (auto at = haystack.find(needle); at != std::string_view::npos; at = haystack.find(needle, at + 1)) ++n;
-  return n;
-}
 
 double ProcessCpuSeconds() {
   timespec t{};
@@ -249,9 +244,9 @@ TEST_F(SerialLinkTest, CarriageReturnIsOneNotificationThatTheWindowTurnsIntoARep
   r.host.RunPending();
   EXPECT_EQ(r.host.Posts(), std::vector<std::uint32_t>{kEvRxFlag});
   const std::string trace = r.Trace();
-  EXPECT_EQ(Count(trace, "[[Serial Receive  " + std::string(kVersionReplyHex) + "]]"), 1) << trace;
-  EXPECT_EQ(Count(trace, "Serial Receive"), 1) << trace;
-  EXPECT_EQ(Count(trace, " R> " + std::string(kVersionReplyHex) + "\r"), 1) << trace;
+  EXPECT_EQ(CountOf(trace, "[[Serial Receive  " + std::string(kVersionReplyHex) + "]]"), 1) << trace;
+  EXPECT_EQ(CountOf(trace, "Serial Receive"), 1) << trace;
+  EXPECT_EQ(CountOf(trace, " R> " + std::string(kVersionReplyHex) + "\r"), 1) << trace;
   EXPECT_TRUE(r.w.IsOperationRunning());
 }
 
@@ -283,7 +278,7 @@ TEST_F(SerialLinkTest, HungUpLineEndsTheWorkerAndTheOperationGivesUpThroughItsRe
   EXPECT_EQ(r.host.dialogs, std::vector<int>{kDialogCommFailure});
   EXPECT_EQ(r.w.LastOperationEnd(), OperationEnd::CommFailure);
   EXPECT_EQ(r.w.updateSession.timeoutRetries, 7);
-  EXPECT_EQ(Count(r.Trace(), kRecord1Trace), 8) << r.Trace();
+  EXPECT_EQ(CountOf(r.Trace(), kRecord1Trace), 8) << r.Trace();
   r.host.Advance(60000);
   EXPECT_EQ(r.host.dialogs.size(), 1u);
   EXPECT_EQ(r.host.Posts().size(), posts);
@@ -340,11 +335,11 @@ TEST_P(UnopenablePortTest, LogSaysWhyAndTheVersionQueryMeetsSilence) {
   EXPECT_FALSE(r.serial.IsWorkerRunning());
   const std::string why =
       " Unable to open " + path + ": " + std::strerror(c.error) + ExpectedHint(c.error) + "\r\n";
-  EXPECT_EQ(Count(r.host.logView, "Using Serial Interface \r\n" + why), 1) << r.host.logView;
-  EXPECT_EQ(Count(r.host.logView, "Unable to open"), 1) << r.host.logView;
+  EXPECT_EQ(CountOf(r.host.logView, "Using Serial Interface \r\n" + why), 1) << r.host.logView;
+  EXPECT_EQ(CountOf(r.host.logView, "Unable to open"), 1) << r.host.logView;
 
   // The version query still goes out, into nothing.
-  EXPECT_EQ(Count(r.Trace(), " R< 3f 56 0d \r\n"), 1) << r.Trace();
+  EXPECT_EQ(CountOf(r.Trace(), " R< 3f 56 0d \r\n"), 1) << r.Trace();
   EXPECT_TRUE(r.w.IsOperationRunning());
   r.host.Advance(10000);
   EXPECT_EQ(r.host.dialogs, std::vector<int>{kDialogCommFailure});
@@ -352,7 +347,7 @@ TEST_P(UnopenablePortTest, LogSaysWhyAndTheVersionQueryMeetsSilence) {
   r.host.Advance(60000);
   EXPECT_EQ(r.host.dialogs.size(), 1u);
   EXPECT_TRUE(r.host.Posts().empty());
-  EXPECT_EQ(Count(r.host.logView, "Unable to open"), 1);
+  EXPECT_EQ(CountOf(r.host.logView, "Unable to open"), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -21,6 +21,7 @@
 #include "support/loopback_udp.h"
 #include "support/temp_files.h"
 #include "support/test_host.h"
+#include "support/text_count.h"
 
 namespace {
 
@@ -84,12 +85,6 @@ struct RecordingSink : IDatagramSink {
 
 bool EndsWith(std::string_view text, std::string_view tail) {
   return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
-}
-
-int Count(std::string_view haystack, std::string_view needle) {
-  int n = 0;
-  for (auto at = haystack.find(needle); at != std::string_view::npos; at = haystack.find(needle, at + 1)) ++n;
-  return n;
 }
 
 class UdpLinkTest : public ::testing::Test {
@@ -193,7 +188,7 @@ TEST_F(UdpLinkTest, OnlyTheRadiosRepliesReachTheParserUnchanged) {
   EXPECT_EQ(RadioReceives(), Datagram("ZZ\r"));  // the Merrow's start command
   host.RunPending();
   const std::string trace = Trace();
-  EXPECT_EQ(Count(trace, " R> "), 1) << trace;
+  EXPECT_EQ(CountOf(trace, " R> "), 1) << trace;
   EXPECT_NE(trace.find(" R> 56 45 52 20 31 32 33 34 20 37 32 30 0D \r\r\n"), std::string::npos) << trace;
   EXPECT_EQ(trace.find("understand"), std::string::npos) << trace;
   EXPECT_TRUE(host.messageBoxes.empty());
@@ -308,8 +303,8 @@ TEST_F(UdpLinkTest, RefusedDatagramsAreSilenceInTheTrafficLogNotAMessage) {
   EXPECT_TRUE(host.messageBoxes.empty());
   // Each of the seven resends was refused, and each refusal is on record.
   const std::string trace = Trace();
-  EXPECT_EQ(Count(trace, "[[Socket Receive "), 7) << trace;
-  EXPECT_EQ(Count(trace, refused), 7) << trace;
+  EXPECT_EQ(CountOf(trace, "[[Socket Receive "), 7) << trace;
+  EXPECT_EQ(CountOf(trace, refused), 7) << trace;
 }
 
 TEST_F(UdpLinkTest, OtherReceiveErrorsShowOneMessagePerOperation) {

@@ -50,11 +50,6 @@ struct ProtocolRig {
   std::string Trace() const { return ReadFileBytes(dir / "comms.txt"); }
   // The traffic-log line of a reply handed to the parser, as its bytes render.
   static std::string ReceivedLine(std::string_view hex) { return " R> " + std::string(hex) + "\r\r\n"; }
-  static int Count(std::string_view haystack, std::string_view needle) {
-    int n = 0;
-    for (auto at = haystack.find(needle); at != std::string_view::npos; at = haystack.find(needle, at + 1)) ++n;
-    return n;
-  }
 
   CTempDir dir;
   CTestHost host;
