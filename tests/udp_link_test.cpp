@@ -31,8 +31,6 @@ constexpr int kPasscode = 0x1234;
 // A guard against a hang, not a measure of speed.
 constexpr int kGuardMs = 5000;
 
-Bytes Text(std::string_view text) { return Bytes(text.begin(), text.end()); }
-
 // The real socket, counting what the program asks of it.
 class CCountingSocket : public IUdpSocket {
  public:
@@ -178,10 +176,10 @@ TEST_F(UdpLinkTest, OnlyTheRadiosRepliesReachTheParserUnchanged) {
   // the radio's address with another port: a mismatch if either got in.
   CPlainSocket stranger(kStrangerAddress, port);
   CPlainSocket otherPort(kRadioAddress, 0);
-  stranger.SendTo(kProgramAddress, port, Text("VER 1234 740\r"));
-  otherPort.SendTo(kProgramAddress, port, Text("VER 1234 740\r"));
+  stranger.SendTo(kProgramAddress, port, ToBytes("VER 1234 740\r"));
+  otherPort.SendTo(kProgramAddress, port, ToBytes("VER 1234 740\r"));
   radio->SendTo(kProgramAddress, port, {});  // an empty datagram is no reply
-  radio->SendTo(kProgramAddress, port, Text("VER 1234 720\r"));
+  radio->SendTo(kProgramAddress, port, ToBytes("VER 1234 720\r"));
 
   ASSERT_TRUE(host.WaitUntil([&] { return w.updateSession.radioModel != 0; }, kGuardMs));
   EXPECT_EQ(w.updateSession.radioModel, 720);
@@ -222,7 +220,7 @@ TEST_F(UdpLinkTest, SocketHandsOnEachDatagramOnceWholeWithAZeroAfterIt) {
     sink.datagrams.clear();
     sink.after.clear();
     radio->SendTo(kProgramAddress, port, c.sent);
-    radio->SendTo(kProgramAddress, port, Text("END\r"));  // marks the end of this case
+    radio->SendTo(kProgramAddress, port, ToBytes("END\r"));  // marks the end of this case
     ASSERT_TRUE(host.WaitUntil([&] { return !sink.datagrams.empty() && sink.datagrams.back() == "END\r"; },
                                kGuardMs));
     std::vector<std::string> expected;
@@ -246,18 +244,18 @@ TEST_F(UdpLinkTest, SocketHearsOnlyThePeerOfItsLatestConnect) {
   ASSERT_TRUE(moved.IsBound());
 
   ASSERT_EQ(bare.Create(port, kProgramAddress), 0);
-  stranger.SendTo(kProgramAddress, port, Text("before any connect\r"));
+  stranger.SendTo(kProgramAddress, port, ToBytes("before any connect\r"));
   host.RunPending();
-  stranger.SendTo(kProgramAddress, port, Text("queued before the connect\r"));
+  stranger.SendTo(kProgramAddress, port, ToBytes("queued before the connect\r"));
   ASSERT_EQ(bare.Connect(kRadioAddress, port), 0);
-  stranger.SendTo(kProgramAddress, port, Text("after the connect\r"));
-  radio->SendTo(kProgramAddress, port, Text("radio\r"));
+  stranger.SendTo(kProgramAddress, port, ToBytes("after the connect\r"));
+  radio->SendTo(kProgramAddress, port, ToBytes("radio\r"));
   ASSERT_TRUE(host.WaitUntil([&] { return !sink.datagrams.empty(); }, kGuardMs));
   host.RunPending();
 
-  radio->SendTo(kProgramAddress, port, Text("radio, waiting at the reconnect\r"));
+  radio->SendTo(kProgramAddress, port, ToBytes("radio, waiting at the reconnect\r"));
   ASSERT_EQ(bare.Connect(kMovedRadioAddress, port), 0);
-  moved.SendTo(kProgramAddress, port, Text("moved radio\r"));
+  moved.SendTo(kProgramAddress, port, ToBytes("moved radio\r"));
   ASSERT_TRUE(host.WaitUntil([&] { return sink.datagrams.back() == "moved radio\r"; }, kGuardMs));
   host.RunPending();
 
@@ -274,10 +272,10 @@ TEST_F(UdpLinkTest, SocketConnectsToAHostName) {
   ASSERT_EQ(bare.Create(port, kMovedRadioAddress), 0);
   ASSERT_EQ(bare.Connect("localhost", port), 0);
 
-  const Bytes query = Text("\x12\x34?V\r");
+  const Bytes query = ToBytes("\x12\x34?V\r");
   ASSERT_EQ(bare.Send(query), static_cast<int>(query.size()));
   EXPECT_EQ(named.Receive(kGuardMs), query);
-  named.SendTo(kMovedRadioAddress, port, Text("VER 1234 720\r"));
+  named.SendTo(kMovedRadioAddress, port, ToBytes("VER 1234 720\r"));
   ASSERT_TRUE(host.WaitUntil([&] { return !sink.datagrams.empty(); }, kGuardMs));
   EXPECT_EQ(sink.datagrams, std::vector<std::string>{"VER 1234 720\r"});
 }
@@ -288,10 +286,10 @@ TEST_F(UdpLinkTest, RefusedDatagramsAreSilenceInTheTrafficLogNotAMessage) {
   const std::string refused = std::strerror(ECONNREFUSED);
   w.OnUpdateRadio();
   ASSERT_EQ(RadioReceives(), Datagram("?V\r"));
-  radio->SendTo(kProgramAddress, port, Text("VER 1234 720\r"));
+  radio->SendTo(kProgramAddress, port, ToBytes("VER 1234 720\r"));
   ASSERT_TRUE(host.WaitUntil([&] { return w.updateSession.radioModel == 720; }, kGuardMs));
   ASSERT_EQ(RadioReceives(), Datagram("ZZ\r"));
-  radio->SendTo(kProgramAddress, port, Text("READY\r"));
+  radio->SendTo(kProgramAddress, port, ToBytes("READY\r"));
   ASSERT_TRUE(host.WaitUntil([&] { return w.updateSession.linesProcessed > 0; }, kGuardMs));
   const std::string record = RadioReceives();
   ASSERT_EQ(record.substr(0, 3), Datagram("B"));
@@ -355,7 +353,7 @@ TEST_F(UdpLinkTest, CloseConnectionTakesTheLinkDownInOrder) {
   EXPECT_FALSE(socket.IsOpen());
   EXPECT_EQ(Trace().find("Close"), std::string::npos);  // log view only
   // The port is free again, and the radio is heard no more.
-  radio->SendTo(kProgramAddress, port, Text("VER 1234 720\r"));
+  radio->SendTo(kProgramAddress, port, ToBytes("VER 1234 720\r"));
   host.RunPending();
   EXPECT_EQ(w.updateSession.radioModel, 0);
   EXPECT_TRUE(PortFree(kProgramAddress, port));
