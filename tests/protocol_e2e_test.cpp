@@ -81,7 +81,7 @@ TEST(ProtocolEndToEnd, ProgramThenVerifyThenVerifyAnotherImage) {
 
   EXPECT_EQ(line.Run("720-other.ruf", kOtherImage, &CMainWindow::OnVerifyProgram), kDialogVerifyFailed);
   EXPECT_EQ(r.w.updateSession.checksumErrors, 1);
-  EXPECT_NE(r.Trace().find("FailureFlag=1 Total Errors=1"), std::string::npos);
+  EXPECT_NE(r.TrafficLog().find("FailureFlag=1 Total Errors=1"), std::string::npos);
   // Verification neither erases nor writes.
   EXPECT_EQ(line.radio.Counters().erases, 1u);
   EXPECT_EQ(line.FlashBytes(0, 0xF0010, 3), (ByteList{0x01, 0x02, 0x03}));

@@ -19,7 +19,7 @@ TEST(ReceivePath, ReplyInOnePieceIsTracedAndParsedOnce) {
   r.Start("720-x.ruf", kTwoRecords);
   r.Reply("VER 1234 720\r");
   r.Reply("READY\r");
-  const std::string trace = r.Trace();
+  const std::string trace = r.TrafficLog();
   EXPECT_EQ(CountOf(trace, ReceiveEvent("52 45 41 44 59 0D ")), 1) << trace;
   EXPECT_EQ(CountOf(trace, ProtocolRig::ReceivedLine("52 45 41 44 59 0D ")), 1);
   ASSERT_EQ(r.SentCount(), 3u);
@@ -39,7 +39,7 @@ TEST(ReceivePath, TwoQueuedRepliesAreReadAsOne) {
   // second finds nothing and hands over an empty reply.
   EXPECT_EQ(r.SentCount(), sent + 1);
   EXPECT_EQ(r.LastSent(), kRecord2Command);
-  const std::string trace = r.Trace();
+  const std::string trace = r.TrafficLog();
   EXPECT_EQ(CountOf(trace, ReceiveEvent("3A 45 37 0D 3A 43 45 0D ")), 1) << trace;
   EXPECT_EQ(CountOf(trace, ReceiveEvent("")), 1);
   EXPECT_EQ(CountOf(trace, "I didn't understand the response"), 1);
@@ -55,7 +55,7 @@ TEST(ReceivePath, OneReadTakesAtMost128BytesAndTheRestIsPurged) {
   std::string hex = "52 45 41 44 59 ";
   for (int i = 0; i < 123; ++i) hex += "2E ";
   ASSERT_EQ(hex.size(), 384u);
-  const std::string trace = r.Trace();
+  const std::string trace = r.TrafficLog();
   EXPECT_EQ(CountOf(trace, ReceiveEvent(hex)), 1);
   EXPECT_EQ(CountOf(trace, ProtocolRig::ReceivedLine(hex)), 1);
   EXPECT_TRUE(r.serial.incoming.empty());
@@ -73,7 +73,7 @@ TEST(ReceivePath, LineErrorAloneIsDropped) {
   EXPECT_TRUE(r.host.TimerPeriod(kVersionReplyTimerId).has_value());
   EXPECT_EQ(r.serial.incoming.size(), 13u);
   EXPECT_EQ(r.serial.purges, purges);
-  EXPECT_EQ(r.Trace().find("Serial Receive"), std::string::npos);
+  EXPECT_EQ(r.TrafficLog().find("Serial Receive"), std::string::npos);
   EXPECT_EQ(r.SentCount(), 1u);
 
   // With the event character among the events, line errors do not matter.

@@ -46,7 +46,7 @@ TEST(ResponseParser, FourthMismatchGivesTheRecordUpAndFailsTheOperation) {
 
   r.Reply(":CE\r");
   EXPECT_EQ(r.host.dialogs, std::vector<int>{kDialogUpdateFailed});
-  EXPECT_NE(r.Trace().find("FailureFlag=1 Total Errors=1"), std::string::npos);
+  EXPECT_NE(r.TrafficLog().find("FailureFlag=1 Total Errors=1"), std::string::npos);
 }
 
 TEST(ResponseParser, ColonWithoutDigitsConfirmsNothing) {
@@ -107,7 +107,7 @@ TEST(ResponseParser, UnacceptedRepliesLeaveTheRecordToTheResponseTimer) {
     r.host.Advance(1000);
     r.Reply(c.reply);
     EXPECT_EQ(r.SentCount(), sent);
-    const std::string trace = r.Trace();
+    const std::string trace = r.TrafficLog();
     EXPECT_NE(trace.find(ProtocolRig::ReceivedLine(c.hex)), std::string::npos) << trace;
     EXPECT_EQ(CountOf(trace, "[[serial response parser  I didn't understand the response ]]"),
               c.notUnderstood ? 1 : 0);
@@ -132,7 +132,7 @@ TEST(ResponseParser, IgnoredErrorsTakeEveryReplyUnexamined) {
   EXPECT_EQ(r.host.panes[1], "");
   ASSERT_EQ(r.SentCount(), 2u);
   EXPECT_EQ(r.Sent(1), kRecord1Command);  // no start command either
-  const std::string trace = r.Trace();
+  const std::string trace = r.TrafficLog();
   EXPECT_EQ(trace.find(" R> "), std::string::npos) << trace;
   EXPECT_NE(trace.find("[[Serial Receive  56 45 52"), std::string::npos);
 }
@@ -145,7 +145,7 @@ TEST(ResponseParser, TestModeTakesEveryReplyUnexamined) {
   EXPECT_EQ(r.Sent(1), std::string("\x99\x03\x00\x10\x00\x01\x02\x03\xE7\r", 10));
   r.Reply("Z\r");
   EXPECT_EQ(r.LastSent(), std::string("\x99\x03\x00\x20\x00\x04\x05\x06\xCE\r", 10));
-  EXPECT_EQ(r.Trace().find(" R> "), std::string::npos);
+  EXPECT_EQ(r.TrafficLog().find(" R> "), std::string::npos);
 }
 
 // Once an operation has stopped, whatever the radio still says is recorded
@@ -186,7 +186,7 @@ TEST(StoppedOperation, LateRepliesAndExpiriesSendNothing) {
     EXPECT_EQ(r.SentCount(), sent);
     EXPECT_EQ(r.host.dialogs, dialogs);
     EXPECT_FALSE(r.w.IsOperationRunning());
-    EXPECT_NE(r.Trace().find(ProtocolRig::ReceivedLine("52 45 41 44 59 0D ")), std::string::npos);
+    EXPECT_NE(r.TrafficLog().find(ProtocolRig::ReceivedLine("52 45 41 44 59 0D ")), std::string::npos);
   }
 }
 
