@@ -151,6 +151,25 @@ TEST(ResponseParser, TestModeTakesEveryReplyUnexamined) {
 // Once an operation has stopped, whatever the radio still says is recorded
 // but moves nothing: a late READY after a refused file must not send that
 // file to the radio.
+TEST(ResponseParser, NothingOfTheFileGoesOutBeforeTheRadioIsIdentified) {
+  // Replies that would let the operation go on, arriving before the version
+  // reply (a power-up banner, a stale echo), and a second version reply later.
+  for (const char* early : {"READY\r", "DSP 1.0\r", "E\r", ":E7\r", "ERROR VER\r"}) {
+    ProtocolRig r;
+    r.w.updateSession.expectedChecksum = 0xE7;  // left by an earlier operation
+    r.Start("720-x.ruf", kTwoRecords);
+    r.Reply(early);
+    EXPECT_EQ(r.SentCount(), 1u) << early;  // the version query only
+    r.Reply("VER 1234 720\r");
+    EXPECT_EQ(r.LastSent(), "ZZ\r") << early;
+    r.Reply("READY\r");
+    EXPECT_EQ(r.LastSent(), kRecord1Command) << early;
+    r.Reply("VER-1234 720\r");  // no new identification, no slot question
+    EXPECT_TRUE(r.host.dialogs.empty()) << early;
+    EXPECT_EQ(r.LastSent(), kRecord1Command) << early;
+  }
+}
+
 TEST(StoppedOperation, LateRepliesAndExpiriesSendNothing) {
   struct Case {
     const char* name;

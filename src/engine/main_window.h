@@ -131,7 +131,6 @@ class CMainWindow : public IWindowProc, public IDatagramSink {
   std::string Timestamp();
   std::string SettingsPath();
   std::string TrafficLogPath();
-  bool CheckFileBeforeProgramming();  // false when the file is damaged
   LineResult ProcessIntelHexLine();
   LineResult ProcessSRecordLine();
   LineResult ProcessDirectiveLine();
@@ -144,4 +143,5 @@ class CMainWindow : public IWindowProc, public IDatagramSink {
   OperationEnd lastEnd_ = OperationEnd::NotStarted;
   bool socketErrorShown_ = false;
   bool choosingSlot_ = false;
+  bool radioIdentified_ = false;  // the start command is out (or nothing is checked)
 };

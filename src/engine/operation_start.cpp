@@ -1,6 +1,7 @@
 // Mode commands and the start of an operation: file choice, model number,
 // data-line count, link opening and the version query.
 
+#include <cstring>
 #include <string>
 
 #include "engine/main_window.h"
@@ -145,6 +146,14 @@ void CMainWindow::StartOperation() {
   s.totalLines = survey.dataLines;
   AppendLog(Format(" %d total data lines in file.", s.totalLines));
   AppendLog("\r\n");
+  if (const int error = s.file.ReadError()) {
+    s.file.Close();
+    const std::string message =
+        Format("The selected file cannot be read: %s. Nothing was sent to the radio.", std::strerror(error));
+    AppendLog(" " + message + "\r\n");
+    host_.MessageBox(message);
+    return;
+  }
   if (survey.damagedLine != 0) {
     s.file.Close();
     const std::string message = Format("The selected file is damaged: line %d %s. Nothing was sent to the radio.",
@@ -173,6 +182,8 @@ void CMainWindow::StartOperation() {
 
   if (trafficLogEnabled) OpenTrafficLog();
 
+  // With nothing examined no identification takes place.
+  radioIdentified_ = s.mode == kModeTest || commSettings.ignoreErrors == 1;
   s.responseTimeoutMs = kDefaultResponseTimeoutMs;
   host_.SetTimer(kVersionReplyTimerId, kVersionReplyTimeoutMs);
   StartRunning();

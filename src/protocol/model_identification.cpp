@@ -88,6 +88,7 @@ void CMainWindow::HandleVersionReply(std::span<const std::uint8_t> reply) {
   ShowStatus(1, row->statusText);
   if (s.fileModel == row->number) {
     if (row->number == kModel750) s.repeatStartCommand = 1;
+    radioIdentified_ = true;
     SendCommand(row->startCommand);
   } else {
     KillResponseTimer();

@@ -34,6 +34,22 @@ std::optional<std::uint8_t> ReadReplyChecksum(std::string_view text) {
   return value;
 }
 
+enum class ReplyRule { Ready, Checksum, Refused, Accepted, LeftToTimer, Dsp, Version, Unknown };
+
+// The first rule that matches, in this order: a text anywhere, or a first byte.
+ReplyRule ClassifyReply(std::span<const std::uint8_t> reply) {
+  const std::string_view text = ReplyText(reply);
+  const int first = reply.empty() ? -1 : reply[0];
+  if (text.find("READY") != std::string_view::npos) return ReplyRule::Ready;
+  if (first == ':') return ReplyRule::Checksum;
+  if (first == 'Z') return ReplyRule::Refused;
+  if (first == 'E' || first == 'G' || first == 'A') return ReplyRule::Accepted;
+  if (first == 'S') return ReplyRule::LeftToTimer;
+  if (text.find("DSP") != std::string_view::npos) return ReplyRule::Dsp;
+  if (text.find("VER") != std::string_view::npos) return ReplyRule::Version;
+  return ReplyRule::Unknown;
+}
+
 }  // namespace
 
 void CMainWindow::ParseReply(std::span<const std::uint8_t> reply) {
@@ -55,38 +71,53 @@ void CMainWindow::ParseReply(std::span<const std::uint8_t> reply) {
   }
   LogReceived(RenderHexUpper(reply) + "\r");
 
-  const std::string_view text = ReplyText(reply);
-  const int first = reply.empty() ? -1 : reply[0];
-  if (text.find("READY") != std::string_view::npos) {
-    ContinueProcessing();
-  } else if (first == ':') {
-    const std::optional<std::uint8_t> reported = ReadReplyChecksum(text);
-    if (reported) receivedChecksum = *reported;
-    // A reply without digits confirms nothing, whatever an earlier one said.
-    if (reported && receivedChecksum == s.expectedChecksum) {
+  const ReplyRule rule = ClassifyReply(reply);
+  // Until the radio has said which model it is, nothing of the file may go
+  // out: a power-up banner with "READY" in it must not start the transmission
+  // unchecked. Once it is identified, a second version reply changes nothing.
+  const bool advances = rule != ReplyRule::Refused && rule != ReplyRule::LeftToTimer && rule != ReplyRule::Unknown;
+  if (!radioIdentified_ && advances && rule != ReplyRule::Version) {
+    LogEvent("serial response parser", " Reply before the radio was identified, left to the timer ");
+    return;
+  }
+  if (radioIdentified_ && rule == ReplyRule::Version) {
+    LogEvent("serial response parser", " Version reply after the radio was identified, ignored ");
+    return;
+  }
+
+  switch (rule) {
+    case ReplyRule::Ready:
+    case ReplyRule::Accepted:
+    case ReplyRule::Dsp:
       ContinueProcessing();
-    } else if (++s.checksumRetries <= kMaxChecksumRetries) {
-      s.resendLine = 1;
-      ContinueProcessing();
-    } else {
-      s.resendLine = 0;
-      s.checksumRetries = 0;
-      ++s.checksumErrors;
-      s.failureFlag = 1;
-      KillResponseTimer();
-      ContinueProcessing();
+      break;
+    case ReplyRule::Checksum: {
+      const std::optional<std::uint8_t> reported = ReadReplyChecksum(ReplyText(reply));
+      if (reported) receivedChecksum = *reported;
+      // A reply without digits confirms nothing, whatever an earlier one said.
+      if (reported && receivedChecksum == s.expectedChecksum) {
+        ContinueProcessing();
+      } else if (++s.checksumRetries <= kMaxChecksumRetries) {
+        s.resendLine = 1;
+        ContinueProcessing();
+      } else {
+        s.resendLine = 0;
+        s.checksumRetries = 0;
+        ++s.checksumErrors;
+        s.failureFlag = 1;
+        KillResponseTimer();
+        ContinueProcessing();
+      }
+      break;
     }
-  } else if (first == 'Z') {
-    // Not accepted: the response timer leads to a resend.
-  } else if (first == 'E' || first == 'G' || first == 'A') {
-    ContinueProcessing();
-  } else if (first == 'S') {
-    // Left to the response timer.
-  } else if (text.find("DSP") != std::string_view::npos) {
-    ContinueProcessing();
-  } else if (text.find("VER") != std::string_view::npos) {
-    HandleVersionReply(reply);
-  } else {
-    LogEvent("serial response parser", " I didn't understand the response ");
+    case ReplyRule::Refused:      // the response timer leads to a resend
+    case ReplyRule::LeftToTimer:
+      break;
+    case ReplyRule::Version:
+      HandleVersionReply(reply);
+      break;
+    case ReplyRule::Unknown:
+      LogEvent("serial response parser", " I didn't understand the response ");
+      break;
   }
 }
