@@ -152,14 +152,20 @@ TEST_F(OperationStartTest, CancelledFileDialogStartsNothing) {
 }
 
 TEST_F(OperationStartTest, FileThatCannotBeOpened) {
-  host.chosenFile = dir / "missing.ruf";
-  w.OnUpdateRadio();
-  EXPECT_EQ(host.messageBoxes, std::vector<std::string>{"Unable to open file"});
-  EXPECT_NE(host.logView.find(" Flash Rom Update File - "), std::string::npos);
-  EXPECT_EQ(host.logView.find("total data lines"), std::string::npos);
-  EXPECT_TRUE(serial.calls.empty());
-  EXPECT_TRUE(serial.writes.empty());
-  EXPECT_FALSE(host.TimerPeriod(kVersionReplyTimerId));
+  // A folder opens on Linux but holds no lines: it must not pass for an empty file.
+  std::filesystem::create_directory(dir / "720-folder.ruf");
+  for (const char* name : {"missing.ruf", "720-folder.ruf"}) {
+    SCOPED_TRACE(name);
+    host.messageBoxes.clear();
+    host.chosenFile = dir / name;
+    w.OnUpdateRadio();
+    EXPECT_EQ(host.messageBoxes, std::vector<std::string>{"Unable to open file"});
+    EXPECT_NE(host.logView.find(" Flash Rom Update File - "), std::string::npos);
+    EXPECT_EQ(host.logView.find("total data lines"), std::string::npos);
+    EXPECT_TRUE(serial.calls.empty());
+    EXPECT_TRUE(serial.writes.empty());
+    EXPECT_FALSE(host.TimerPeriod(kVersionReplyTimerId));
+  }
 }
 
 TEST_F(OperationStartTest, EthernetWithoutSocketStopsAfterTheCount) {

@@ -2,6 +2,7 @@
 // command.
 
 #include <algorithm>
+#include <cstring>
 #include <string_view>
 
 #include "engine/main_window.h"
@@ -36,6 +37,11 @@ LineResult CMainWindow::ProcessLine() {
     repeat = true;
   } else {
     if (!s.file.ReadLine(s.lineBuffer)) {
+      // A file that stops reading half-way was not all sent: never a success.
+      if (const int error = s.file.ReadError()) {
+        s.failureFlag = 1;
+        AppendLog(Format(" Unable to read the update file: %s\r\n", std::strerror(error)));
+      }
       AppendLog(" End Of Code Processing, Please Standby!\r\n");
       return LineResult::EndOfFile;
     }
