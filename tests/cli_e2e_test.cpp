@@ -448,8 +448,8 @@ const std::vector<RadioCase>& RadioCases() {
        "Extended memory: slot choice cancelled\n",
        [](const Bench& bench, const FlashRun& run) { ExpectStoppedAfterVersion(bench, run, {"3f 56 0d", "50 30 0d"}); }},
       {"ErrorsIgnored", {}, {}, {"program", kDemo, "--ignore-errors"}, 4,
-       "Error checking is off, so the result cannot be judged: add --check-errors to have every answer of the "
-       "radio checked.\n" +
+       "Error checking is off (update.ini has STOP ON ERRORS=1, or there is no update.ini): the radio's model and "
+       "every answer go unchecked and the result cannot be judged. Add --check-errors to have them checked.\n" +
            std::string(kNoErrorCheck) + "\n",
        [](const Bench& bench, const FlashRun& run) {
          EXPECT_TRUE(StartsWith(run.out, kIgnoreBanner)) << run.out;
@@ -691,11 +691,15 @@ TEST(CliWithoutRadio, FileThatCannotBeOpenedIsRefused) {
   EXPECT_FALSE(run.commsWritten);
 }
 
-// Verifying with the radio's answers ignored could never tell a mismatch.
-TEST(CliWithoutRadio, VerifyWithoutErrorCheckingIsRefused) {
+// Verifying with the radio's answers ignored could never tell a mismatch; and
+// with them ignored the radio is never asked for its slot, so a slot given
+// would be silently dropped and the file's own erase would wipe its program.
+TEST(CliWithoutRadio, VerifyOrSlotWithoutErrorCheckingIsRefused) {
   Bench bench(Link::Pty);
   for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"verify", kDemo}, std::vector<std::string>{"verify", kDemo, "--ignore-errors"}}) {
+       {std::vector<std::string>{"verify", kDemo}, std::vector<std::string>{"verify", kDemo, "--ignore-errors"},
+        std::vector<std::string>{"program", kDemo, "--slot", "4"},
+        std::vector<std::string>{"program", kDemo, "--ignore-errors", "--slot", "4"}}) {
     const FlashRun run = bench.Flash(args);
     EXPECT_EQ(run.status, 3);
     EXPECT_TRUE(Contains(run.err, "--check-errors")) << run.err;

@@ -45,8 +45,11 @@ void CCliHost::SetLogViewText(std::string_view wholeText) {
   if (wholeText.size() < printed_) printed_ = 0;  // a new operation emptied the log
   if (wholeText.size() == printed_) return;
   ClearProgress();
-  std::fwrite(wholeText.data() + printed_, 1, wholeText.size() - printed_, stdout);
-  std::fflush(stdout);
+  if (!outputLost_) {
+    std::fwrite(wholeText.data() + printed_, 1, wholeText.size() - printed_, stdout);
+    // Nobody reads any more: the operation goes on without its log.
+    if (std::fflush(stdout) != 0) outputLost_ = true;
+  }
   printed_ = wholeText.size();
   DrawProgress(true);
 }

@@ -35,6 +35,7 @@ class CCliHost : public CQtHost {
   std::optional<int> slot_;
   CMainWindow* window_ = nullptr;
   std::size_t printed_ = 0;  // how much of the log text is on standard output
+  bool outputLost_ = false;
   bool progressOnTerminal_;
   bool progressShown_ = false;
   std::chrono::steady_clock::time_point started_;

@@ -102,14 +102,22 @@ int RunOperation(const CliOptions& options, QCoreApplication& app) {
   if (options.ignoreErrors) c.ignoreErrors = *options.ignoreErrors;
   if (options.bindAddress) c.localBindAddress = *options.bindAddress;
 
+  if (options.slot && c.ignoreErrors == 1) {
+    // With the answers unexamined the radio is never asked for its slot, and
+    // the file's own erase command would wipe its main program.
+    host.PrintError("--slot needs error checking, and it is off (update.ini has STOP ON ERRORS=1, or there is no "
+                    "update.ini): add --check-errors.");
+    return kExitRefused;
+  }
   if (options.command == CliCommand::Verify && c.ignoreErrors != 0) {
     host.PrintError("Verifying needs error checking, and it is off (update.ini has STOP ON ERRORS=1, or there is "
                     "no update.ini): add --check-errors.");
     return kExitRefused;
   }
   if (c.ignoreErrors == 1)
-    host.PrintError("Error checking is off, so the result cannot be judged: add --check-errors to have every "
-                    "answer of the radio checked.");
+    host.PrintError("Error checking is off (update.ini has STOP ON ERRORS=1, or there is no update.ini): the "
+                    "radio's model and every answer go unchecked and the result cannot be judged. Add --check-errors "
+                    "to have them checked.");
 
   // Ctrl-C stops the operation cleanly.
   if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return kExitRefused;
@@ -126,6 +134,11 @@ int RunOperation(const CliOptions& options, QCoreApplication& app) {
   });
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
+  // A flash must not die half-way because the reader of our output went away
+  // (a closed pipe, a dropped SSH session): it runs to its end, and
+  // "comms.txt" tells how it went.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGHUP, SIG_IGN);
 
   QTimer::singleShot(0, &app, [&] {
     switch (options.command) {

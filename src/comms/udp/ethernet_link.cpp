@@ -20,7 +20,11 @@ void CMainWindow::OpenEthernetLink() {
     else
       host_.MessageBox(Format("Socket Create returned error code %d", error));
   }
-  udpSocket_.Connect(commSettings.ipAddress, commSettings.udpPort);
+  // The silence that follows a failed connect is reported by the timers; the
+  // log says why it will come.
+  if (const int error = udpSocket_.Connect(commSettings.ipAddress, commSettings.udpPort); error != 0 && udpSocketCreated)
+    AppendLog(Format(" Unable to reach %s port %d: %s\r\n", commSettings.ipAddress.c_str(), commSettings.udpPort,
+                     std::strerror(error)));
 }
 
 void CMainWindow::OnDatagram(std::span<const std::uint8_t> bytes) {
