@@ -122,13 +122,14 @@ int main(int argc, char** argv) {
 
   // 720-other has the layout of 720-demo and other data: verifying a radio
   // flashed with one against the other fails on every record.
-  const std::vector<Sample> samples =
-      big ? std::vector<Sample>{BigSample()}
-          : std::vector<Sample>{
-                {"720-demo.ruf", "Merrow 720", 720, 1720, {{0xF000, 768}, {0xF100, 512}}},
-                {"720-other.ruf", "Merrow 720", 720, 2720, {{0xF000, 768}, {0xF100, 512}}},
-                {"740-demo.ruf", "Model KR740", 740, 1740, {{0xE000, 640}, {0xE080, 384}}},
-            };
+  std::vector<Sample> samples;
+  if (big) {
+    samples.push_back(BigSample());
+  } else {
+    samples.push_back({"720-demo.ruf", "Merrow 720", 720, 1720, {{0xF000, 768}, {0xF100, 512}}});
+    samples.push_back({"720-other.ruf", "Merrow 720", 720, 2720, {{0xF000, 768}, {0xF100, 512}}});
+    samples.push_back({"740-demo.ruf", "Model KR740", 740, 1740, {{0xE000, 640}, {0xE080, 384}}});
+  }
   for (const Sample& sample : samples) {
     if (!WriteFile(dir + "/" + sample.fileName, Generate(sample))) return 1;
   }
