@@ -146,20 +146,17 @@ void CMainWindow::StartOperation() {
   s.totalLines = survey.dataLines;
   AppendLog(Format(" %d total data lines in file.", s.totalLines));
   AppendLog("\r\n");
-  if (const int error = s.file.ReadError()) {
+  // The file is refused before any link is opened: the log and a message box say why.
+  std::string refusal;
+  if (const int error = s.file.ReadError())
+    refusal = Format("The selected file cannot be read: %s.", std::strerror(error));
+  else if (survey.damagedLine != 0)
+    refusal = Format("The selected file is damaged: line %d %s.", survey.damagedLine, survey.damage.c_str());
+  if (!refusal.empty()) {
     s.file.Close();
-    const std::string message =
-        Format("The selected file cannot be read: %s. Nothing was sent to the radio.", std::strerror(error));
-    AppendLog(" " + message + "\r\n");
-    host_.MessageBox(message);
-    return;
-  }
-  if (survey.damagedLine != 0) {
-    s.file.Close();
-    const std::string message = Format("The selected file is damaged: line %d %s. Nothing was sent to the radio.",
-                                       survey.damagedLine, survey.damage.c_str());
-    AppendLog(" " + message + "\r\n");
-    host_.MessageBox(message);
+    refusal += " Nothing was sent to the radio.";
+    AppendLog(" " + refusal + "\r\n");
+    host_.MessageBox(refusal);
     return;
   }
 
