@@ -122,7 +122,6 @@ class CMainWindow : public IWindowProc, public IDatagramSink {
   void AppendLog(std::string_view text);
   void ShowStatus(std::int8_t pane, std::string_view text);
 
-  IHost& host() { return host_; }
 
  private:
   void StartRunning();
